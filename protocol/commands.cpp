@@ -1,0 +1,204 @@
+#include "protocol/commands.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/game.h"
+#include "protocol/output.h"
+#include "protocol/settings.h"
+#include "protocol/think.h"
+
+char lineBuffer[LINE_BUFFER_SIZE];
+
+namespace {
+
+int readStandardInput() { return std::getchar(); }
+
+// sscanf-like reading of "%d" fields, literal characters and blanks (any white space), but
+// numbers beyond the 32-bit range saturate instead of being undefined. Returns the number
+// of values read.
+int scanNumbers(const char* text, const char* format, int* values) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    int count = 0;
+    for (const char* f = format; *f != '\0'; f++) {
+        if (*f == ' ') {
+            while (std::isspace(*p)) p++;
+        } else if (*f == '%') {
+            f++;  // only %d is used
+            while (std::isspace(*p)) p++;
+            const unsigned char* digits = p + ((*p == '-' || *p == '+') ? 1 : 0);
+            if (!std::isdigit(*digits)) return count;
+            values[count++] = parseInt(reinterpret_cast<const char*>(p));
+            p = digits;
+            while (std::isdigit(*p)) p++;
+        } else if (static_cast<unsigned char>(*f) == *p) {
+            p++;
+        } else {
+            return count;
+        }
+    }
+    return count;
+}
+
+int foldCase(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+
+bool inRange(int x, int y) { return x >= 0 && y >= 0 && x < boardWidth && y < boardHeight; }
+
+// Parses "x,y"; writes the coordinate error and returns false when it is no square.
+bool readSquare(const char* params, int* x, int* y) {
+    int v[2];
+    if (scanNumbers(params, "%d,%d", v) != 2 || !inRange(v[0], v[1])) {
+        writeLine("ERROR bad coordinates");
+        return false;
+    }
+    *x = v[0];
+    *y = v[1];
+    return true;
+}
+
+// A new size from START or RECTSTART. A height of 0 means "no size": the default board is
+// set up (with its own reset lines) and reset once more. Any other size outside 1..22
+// changes nothing.
+void startWithSize(int height, int width) {
+    stopAndWait();
+    if (height == 0) {
+        boardHeight = 0;
+        ensureBoard();
+        resetBoard();
+        return;
+    }
+    if (height < 1 || width < 1 || height > MAX_BOARD || width > MAX_BOARD) {
+        writeLine("ERROR size of the board");
+        return;
+    }
+    boardHeight = height;
+    boardWidth = width;
+    resetBoard();
+}
+
+// The stones of a BOARD block; the game starts afresh, since BOARD imposes a whole position.
+// Returns false when input ended inside the block.
+bool readBoardBlock() {
+    newGame(true);
+    for (;;) {
+        if (!readLine()) return false;
+        int v[3];
+        if (scanNumbers(lineBuffer, "%d,%d,%d", v) == 3 && inRange(v[0], v[1]) && v[2] >= 1 &&
+            v[2] <= 3) {
+            int x = v[0], y = v[1], who = v[2];
+            if (who == 1) playOwnMove(x, y);
+            else if (who == 2) playOpponentMove(x, y);
+            else placeBlock(x, y);
+            continue;
+        }
+        bool done = std::strlen(lineBuffer) == 4 && matchCommand("done", lineBuffer) != nullptr;
+        if (!done) writeLine("ERROR x,y,who or DONE expected after BOARD");
+        return true;
+    }
+}
+
+void stopForPositionChange() {
+    stopAndWait();
+    ensureBoard();
+}
+
+}  // namespace
+
+int (*readInputChar)() = readStandardInput;
+
+const char* matchCommand(const char* word, const char* line) {
+    size_t length = std::strlen(word);
+    if (std::strlen(line) < length) return nullptr;
+    for (size_t i = 0; i < length; i++) {
+        if (foldCase(static_cast<unsigned char>(word[i])) != foldCase(static_cast<unsigned char>(line[i]))) {
+            return nullptr;
+        }
+    }
+    const char* rest = line + length;
+    while (std::isspace(static_cast<unsigned char>(*rest))) rest++;
+    return rest;
+}
+
+bool readLine() {
+    int stored = 0;
+    for (;;) {
+        int c = readInputChar();
+        if (c == EOF) return false;
+        if (stored < LINE_BUFFER_SIZE) lineBuffer[stored++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    lineBuffer[stored - 1] = '\0';
+    if (stored >= 2 && lineBuffer[stored - 2] == '\r') lineBuffer[stored - 2] = '\0';
+    return true;
+}
+
+void ensureBoard() {
+    if (boardHeight != 0) return;
+    boardWidth = boardHeight = 20;
+    resetBoard();
+}
+
+int dispatchCommand() {
+    const char* params;
+    int x, y;
+    if ((params = matchCommand("info", lineBuffer))) {
+        handleInfo(params);
+    } else if ((params = matchCommand("start", lineBuffer))) {
+        int v[2] = {boardHeight, boardWidth};  // a failed parse keeps the size
+        if (scanNumbers(params, "%d %d", v) == 1) v[1] = v[0];
+        startWithSize(v[0], v[1]);
+    } else if ((params = matchCommand("rectstart", lineBuffer))) {
+        int v[2];
+        if (scanNumbers(params, "%d ,%d", v) != 2) {
+            writeLine("ERROR bad RECTSTART parameters");
+        } else {
+            startWithSize(v[0], v[1]);
+        }
+    } else if (matchCommand("restart", lineBuffer)) {
+        stopForPositionChange();
+        newGame();
+    } else if ((params = matchCommand("turn", lineBuffer))) {
+        stopForPositionChange();
+        if (readSquare(params, &x, &y)) {
+            playOpponentMove(x, y);
+            startThinking();
+        }
+    } else if ((params = matchCommand("play", lineBuffer))) {
+        stopForPositionChange();
+        if (readSquare(params, &x, &y)) {
+            playOwnMove(x, y);
+            writeLine("%d,%d", x, y);
+        }
+    } else if (matchCommand("begin", lineBuffer)) {
+        stopForPositionChange();
+        startThinking();
+    } else if (matchCommand("about", lineBuffer)) {
+        writeLine("name=\"Zarvel\", author=\"Varnik\", version=\"%s\", country=\"Finland\", "
+                  "www=\"https://zarvel.example.org\"",
+                  ENGINE_VERSION);
+    } else if (matchCommand("end", lineBuffer)) {
+        return 1;
+    } else if (matchCommand("board", lineBuffer)) {
+        stopForPositionChange();
+        if (!readBoardBlock()) return 1;
+        startThinking();
+    } else if ((params = matchCommand("takeback", lineBuffer))) {
+        stopForPositionChange();
+        int v[2];
+        if (scanNumbers(params, "%d,%d", v) == 2 && inRange(v[0], v[1]) && takeBack(v[0], v[1]) == 0) {
+            writeLine("OK");
+        } else {
+            writeLine("ERROR bad coordinates");
+        }
+    } else {
+        writeLine("UNKNOWN command");
+    }
+    return 0;
+}
+
+void runCommandLoop() {
+    while (readLine()) {
+        if (dispatchCommand() != 0) break;
+    }
+}

@@ -1,0 +1,135 @@
+#include "protocol/game.h"
+
+#include <algorithm>
+
+#include "board/board.h"
+#include "protocol/output.h"
+#include "protocol/settings.h"
+#include "protocol/think.h"
+
+MoveRecord gameRecord[MAX_STONES];
+int32_t recordCount = 0;
+MoveRecord blockRecord[MAX_STONES];
+int32_t blockCount = 0;
+int32_t tablesRule = -1;
+
+const char* const ENGINE_VERSION = "1.0";
+
+namespace {
+
+bool firstRebuild = true;
+
+bool listed(const MoveRecord* records, int count, int x, int y) {
+    return std::any_of(records, records + count,
+                       [&](const MoveRecord& r) { return r.x == x && r.y == y; });
+}
+
+// Under Renju the board is always built, so every move is checked against it.
+void renjuFollowUp() {
+    if (rule.load() == RULE_RENJU && tablesRule != RULE_RENJU) rebuildBoard(RULE_RENJU);
+}
+
+void clearGame() {
+    tablesRule = -1;
+    recordCount = 0;
+    blockCount = 0;
+    lastScore = 0;
+}
+
+void announceReset() {
+    writeLine("MESSAGE %sZarvel %s Demo :-)", "", ENGINE_VERSION);
+    if (rule.load() == RULE_RENJU) rebuildBoard(RULE_RENJU);
+    writeLine("OK");
+}
+
+// Places a stone of the next colour, or writes the operation's error line.
+void playStone(int x, int y, const char* errorFormat) {
+    if (!squareFree(x, y) || recordCount >= MAX_STONES) {
+        writeLine(errorFormat, x, y);
+        return;
+    }
+    int who = recordCount % 2 + 1;
+    if (tablesRule != -1) makeMove(x * 32 + y, who);
+    gameRecord[recordCount++] = {x, y, who};
+    renjuFollowUp();
+}
+
+}  // namespace
+
+bool squareFree(int x, int y) {
+    if (x < 0 || y < 0 || x >= boardWidth || y >= boardHeight) return false;
+    if (tablesRule != -1) return g_board.cell[x * 32 + y] == EMPTY;
+    return !listed(gameRecord, recordCount, x, y) && !listed(blockRecord, blockCount, x, y);
+}
+
+void rebuildBoard(int forRule) {
+    updateReach = forRule == RULE_FREESTYLE ? 4 : 5;
+    buildTables(forRule);
+    tablesRule = forRule;
+    resetBoardState();
+    for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);
+    for (int i = 0; i < recordCount; i++) makeMove(gameRecord[i].x * 32 + gameRecord[i].y, gameRecord[i].who);
+}
+
+void resetBoard() {
+    if (boardHeight > MAX_BOARD || boardWidth > MAX_BOARD || boardHeight < 1 || boardWidth < 1) {
+        writeLine("ERROR size of the board");
+        return;
+    }
+    boardSize = std::max(boardWidth, boardHeight);
+    clearGame();
+    announceReset();
+}
+
+void newGame(bool quiet) {
+    clearGame();
+    if (quiet) {
+        renjuFollowUp();
+        return;
+    }
+    announceReset();
+}
+
+void playOpponentMove(int x, int y) { playStone(x, y, "ERROR opponents's move [%d,%d]"); }
+
+void playOwnMove(int x, int y) {
+    if (x == -1) {
+        writeLine("MESSAGE pass");
+        return;
+    }
+    playStone(x, y, "ERROR my move [%d,%d]");
+}
+
+void placeBlock(int x, int y) {
+    if (!squareFree(x, y) || blockCount >= MAX_STONES) {
+        writeLine("ERROR board-block move [%d,%d]", x, y);
+        return;
+    }
+    if (tablesRule != -1) makeMove(x * 32 + y, BLOCKED);
+    blockRecord[blockCount++] = {x, y, BLOCKED};
+    renjuFollowUp();
+}
+
+int takeBack(int x, int y) {
+    // Only the last move of the record can be taken back; the record decides, not the board.
+    if (recordCount == 0) return 2;
+    const MoveRecord& last = gameRecord[recordCount - 1];
+    if (last.x != x || last.y != y) return 2;
+    if (tablesRule != -1) unmakeMove(x * 32 + y, last.who);
+    recordCount--;
+    lastScore = 0;
+    renjuFollowUp();
+    return 0;
+}
+
+void announceRule() {
+    int forRule = rule.load();
+    if (forRule == tablesRule) return;
+    static const char* const NAMES[] = {"Gomoku (Freestyle)", "Gomoku (Standard)", "Renju"};
+    writeLine("MESSAGE Rule %s", NAMES[forRule]);
+    rebuildBoard(forRule);
+    if (firstRebuild) {
+        firstRebuild = false;
+        searchStartTime -= 200;  // the first table build counts against this turn
+    }
+}

@@ -1,0 +1,131 @@
+"""Drives a brain through pipes: send protocol lines, read reply lines with time bounds.
+
+Used by the protocol tests and the self-play scripts. The engine command is a list, so the
+same tests run the Linux binary or a Windows executable under Wine.
+"""
+import argparse
+import queue
+import re
+import shlex
+import subprocess
+import threading
+import time
+
+MOVE_RE = re.compile(r"^-?\d+,-?\d+$")
+
+
+class EngineError(AssertionError):
+    pass
+
+
+class Engine:
+    def __init__(self, command, crlf=False, stderr=subprocess.DEVNULL):
+        self.command = list(command)
+        self.crlf = crlf
+        self.proc = subprocess.Popen(self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=stderr, bufsize=0)
+        self.lines = queue.Queue()
+        self.transcript = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        buffer = b""
+        while True:
+            chunk = self.proc.stdout.read1(65536) if hasattr(self.proc.stdout, "read1") \
+                else self.proc.stdout.read(1)
+            if not chunk:
+                break
+            buffer += chunk
+            while b"\n" in buffer:
+                line, buffer = buffer.split(b"\n", 1)
+                self.lines.put(line.rstrip(b"\r").decode("latin-1"))
+        if buffer:
+            self.lines.put(buffer.decode("latin-1"))
+        self.lines.put(None)  # end of output
+
+    def send(self, text, raw=False):
+        """Sends one line (or raw bytes when raw is set)."""
+        data = text if isinstance(text, bytes) else text.encode("latin-1")
+        if not raw:
+            data += b"\r\n" if self.crlf else b"\n"
+        self.transcript.append((">", data))
+        try:
+            self.proc.stdin.write(data)
+            self.proc.stdin.flush()
+        except BrokenPipeError:
+            raise EngineError("engine closed its input; transcript:\n" + self.dump())
+
+    def read(self, timeout=10.0):
+        """Next reply line; raises on timeout; None when the engine's output ended."""
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise EngineError("no reply within %.1f s; transcript:\n%s" % (timeout, self.dump()))
+        self.transcript.append(("<", line))
+        return line
+
+    def expect(self, *expected, timeout=10.0):
+        for want in expected:
+            got = self.read(timeout)
+            if got != want:
+                raise EngineError("expected %r, got %r; transcript:\n%s" % (want, got, self.dump()))
+
+    def read_move(self, timeout=30.0):
+        """Skips MESSAGE lines and returns the move (x, y); raises on anything else."""
+        while True:
+            line = self.read(timeout)
+            if line is None:
+                raise EngineError("output ended before a move; transcript:\n" + self.dump())
+            if line.startswith("MESSAGE") or line == "":
+                continue
+            if not MOVE_RE.match(line):
+                raise EngineError("expected a move, got %r; transcript:\n%s" % (line, self.dump()))
+            x, y = line.split(",")
+            return int(x), int(y)
+
+    def expect_silence(self, seconds=0.3):
+        try:
+            line = self.lines.get(timeout=seconds)
+        except queue.Empty:
+            return
+        raise EngineError("expected no reply, got %r; transcript:\n%s" % (line, self.dump()))
+
+    def close_input(self):
+        self.proc.stdin.close()
+
+    def finish(self, timeout=10.0):
+        """Waits for the process to end and returns its exit code."""
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise EngineError("engine did not exit; transcript:\n" + self.dump())
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+
+    def dump(self):
+        out = []
+        for direction, data in self.transcript[-60:]:
+            if isinstance(data, bytes):
+                data = data.decode("latin-1")
+            out.append("%s %r" % (direction, data[:200]))
+        return "\n".join(out)
+
+
+def engine_command_from_args(argv=None, description=""):
+    """Parses --engine (a command line, e.g. 'wine build-win64/pbrain-zarvel.exe') and --crlf."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--engine", required=True, help="command that starts the engine")
+    parser.add_argument("--crlf", action="store_true", help="end lines with CR-LF")
+    args, rest = parser.parse_known_args(argv)
+    return shlex.split(args.engine), args.crlf, rest
+
+
+def timed(fn, *args, **kwargs):
+    start = time.monotonic()
+    result = fn(*args, **kwargs)
+    return result, time.monotonic() - start
