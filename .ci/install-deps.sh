@@ -9,19 +9,19 @@ export DEBIAN_FRONTEND=noninteractive
 
 # Native toolchain, test/bench libraries, tooling.
 NATIVE_PKGS=(cmake make g++ libgtest-dev libbenchmark-dev python3 clang libclang-rt-14-dev)
-# 32-bit Linux builds (-m32).
-M32_PKGS=(g++-multilib)
-# Windows cross builds + running them. "wine" ships the /usr/bin/wine launcher
-# that picks wine64 or wine32 per .exe.
+# 32-bit Linux builds (-m32). qemu-user provides qemu-i386, which runs 32-bit
+# x86 programs on kernels booted with 32-bit emulation disabled (there a
+# 32-bit program fails with "Exec format error").
+M32_PKGS=(g++-multilib qemu-user)
+# Windows cross builds + running them. "wine" ships the /usr/bin/wine launcher;
+# once wine32 is installed it always starts the 32-bit loader, so 64-bit .exe
+# are best run with /usr/lib/wine/wine64 directly.
 WIN_PKGS=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386)
 
 ALL_PKGS=("${NATIVE_PKGS[@]}" "${M32_PKGS[@]}" "${WIN_PKGS[@]}")
 
-if [[ $(id -u) -ne 0 ]]; then
-  SUDO=sudo
-else
-  SUDO=
-fi
+SUDO=()
+[[ $(id -u) -ne 0 ]] && SUDO=(sudo)
 
 declare -a STEP_NAMES=()
 declare -a STEP_SECS=()
@@ -73,12 +73,12 @@ fi
 # Adding the architecture is a local dpkg change; it must precede the single
 # apt-get update so that the i386 package lists are fetched too.
 if ! has_i386; then
-  step "dpkg --add-architecture i386" $SUDO dpkg --add-architecture i386
+  step "dpkg --add-architecture i386" "${SUDO[@]}" dpkg --add-architecture i386
 fi
 
-step "apt-get update" $SUDO apt-get update -q
+step "apt-get update" "${SUDO[@]}" apt-get update -q
 
-APT_INSTALL=($SUDO apt-get install -y -q --no-install-recommends)
+APT_INSTALL=("${SUDO[@]}" apt-get install -y -q --no-install-recommends)
 step "install native toolchain"  "${APT_INSTALL[@]}" "${NATIVE_PKGS[@]}"
 step "install multilib (-m32)"   "${APT_INSTALL[@]}" "${M32_PKGS[@]}"
 step "install mingw-w64 + wine"  "${APT_INSTALL[@]}" "${WIN_PKGS[@]}"
@@ -86,7 +86,7 @@ step "install mingw-w64 + wine"  "${APT_INSTALL[@]}" "${WIN_PKGS[@]}"
 # Sanity check: every tool the builds call must now be on PATH.
 check_tools() {
   local t
-  for t in cmake g++ clang++ python3 x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix wine; do
+  for t in cmake g++ clang++ python3 qemu-i386 x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix wine; do
     command -v "$t" >/dev/null || { echo "install-deps: $t not found after install" >&2; return 1; }
   done
   [[ -f /usr/src/googletest/CMakeLists.txt ]] || { echo "install-deps: /usr/src/googletest missing" >&2; return 1; }

@@ -40,8 +40,8 @@ inline void addThreat(int c, int p, int t, int d) {
     if (FULL && c >= T_FOUR && fourOrThreeDirections(p, t) >= 2) setRowBit(T_DOUBLE, p, t);
 }
 
-template <bool FULL>
-void refreshLine(int d, int s) {
+template <bool FULL, int d>
+void refreshLine(int s) {
     const LineSpan& span = lineSpan[d][s];
     const uint64_t line = lineOf(d, s);
     const int step = DIRECTION_STEP[d];
@@ -79,7 +79,17 @@ void refreshLine(int d, int s) {
     }
 }
 
+template <bool FULL>
+void refresh(int d, int s) {
+    switch (d) {
+        case 0: refreshLine<FULL, 0>(s); break;
+        case 1: refreshLine<FULL, 1>(s); break;
+        case 2: refreshLine<FULL, 2>(s); break;
+        default: refreshLine<FULL, 3>(s); break;
+    }
+}
+
 }  // namespace
 
-void updateDirection(int d, int s) { refreshLine<true>(d, s); }
-void updateDirectionLight(int d, int s) { refreshLine<false>(d, s); }
+void updateDirection(int d, int s) { refresh<true>(d, s); }
+void updateDirectionLight(int d, int s) { refresh<false>(d, s); }
