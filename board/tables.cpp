@@ -381,9 +381,15 @@ LineEntry computeLineEntry(uint32_t window, int forRule) {
 }
 
 void buildTables(int forRule) {
-    buildFiveWindows();
-    fillLineTable(forRule);
-    fillShapeScores(forRule);
+    // The rule's tables are the same for every game under it: a new game or a new size
+    // only needs the geometry again.
+    static int rulePatternsBuilt = -1;
+    if (forRule != rulePatternsBuilt) {
+        buildFiveWindows();
+        fillLineTable(forRule);
+        fillShapeScores(forRule);
+        rulePatternsBuilt = forRule;
+    }
     fillGeometry();
     if (stillToBuildShapeWords) {
         fillShapeWords();
