@@ -110,7 +110,9 @@ class Engine:
     def dump(self):
         out = []
         for direction, data in self.transcript[-60:]:
-            if isinstance(data, bytes):
+            if data is None:
+                data = "<end of output>"
+            elif isinstance(data, bytes):
                 data = data.decode("latin-1")
             out.append("%s %r" % (direction, data[:200]))
         return "\n".join(out)
