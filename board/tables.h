@@ -82,5 +82,5 @@ inline bool onBoard(int s) {
 // Index of the lowest set bit of a nonzero 32-bit word, through the 15-bit tables.
 inline int lowestBit(uint32_t w) {
     uint32_t low = w & (0u - w);
-    return low <= 32768 ? lowBitIndex[low] : lowBitIndex[low >> 15] + 15;
+    return low <= 32768 ? lowBitIndex[low] : lowBitIndex[low >> 16] + 16;
 }

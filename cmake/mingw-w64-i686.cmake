@@ -3,10 +3,12 @@
 # The result is one self-contained .exe (no libstdc++/libgcc/winpthread DLLs).
 #
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+#   cmake --build build-win32 -j2 --target pbrain-zarvel      -> build-win32/pbrain-zarvel32.exe
 #
-# Tests run through Wine (CMAKE_CROSSCOMPILING_EMULATOR). A 32-bit .exe needs
-# wine32:i386 AND a kernel that can run 32-bit x86 programs; where the kernel
-# has 32-bit emulation disabled, the emulator cannot run them.
+# The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
+# under Wine. A 32-bit .exe needs wine32:i386 AND a kernel that can run 32-bit x86
+# programs; where the kernel has 32-bit emulation disabled, windows_check.sh registers
+# qemu-i386 with binfmt_misc so that the 32-bit Wine loader runs through it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
@@ -21,7 +23,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
+# 8 MiB of stack for every thread, as on Linux (the PE default is 2 MiB; Windows threads
+# get the executable's reserve).
+# Large-address-aware: 4 GiB of address space on 64-bit Windows for the line table
+# and the hash tables, instead of 2 GiB.
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++ -Wl,--stack,8388608 -Wl,--large-address-aware")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 

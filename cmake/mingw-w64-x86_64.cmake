@@ -3,9 +3,11 @@
 # The result is one self-contained .exe (no libstdc++/libgcc/winpthread DLLs).
 #
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#   cmake --build build-win64 -j2 --target pbrain-zarvel      -> build-win64/pbrain-zarvel.exe
 #
-# Tests run through Wine (CMAKE_CROSSCOMPILING_EMULATOR). The 64-bit loader is
-# called directly: Debian's /usr/bin/wine launcher prefers the 32-bit loader
+# The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
+# under Wine. For anything CMake itself runs (CMAKE_CROSSCOMPILING_EMULATOR), the 64-bit
+# Wine loader is called directly: Debian's /usr/bin/wine launcher prefers the 32-bit loader
 # whenever wine32:i386 is installed, which fails on kernels without 32-bit
 # emulation ("Exec format error") even for 64-bit programs.
 set(CMAKE_SYSTEM_NAME Windows)
@@ -22,7 +24,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
+# 8 MiB of stack for every thread, as on Linux (the PE default is 2 MiB; Windows threads
+# get the executable's reserve).
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++ -Wl,--stack,8388608")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
