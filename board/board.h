@@ -42,8 +42,8 @@ extern BoardBase g_board;
 
 void makeMove(int s, int v);
 void unmakeMove(int s, int v);
-// Shape codes and threat classes T_FIVE..T_THREE only: rooms, scores, evalSum and
-// T_DOUBLE keep their values until the light move is unmade.
+// Shape codes, threat classes T_FIVE..T_THREE and the scores of squares whose shape
+// changes; rooms and T_DOUBLE keep their values until the light move is unmade.
 void makeMoveLight(int s, int v);
 void unmakeMoveLight(int s, int v);
 // The empty position for the current geometry and the tables' rule.

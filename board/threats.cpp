@@ -40,6 +40,10 @@ inline void addThreat(int c, int p, int t, int d) {
     if (FULL && c >= T_FOUR && fourOrThreeDirections(p, t) >= 2) setRowBit(T_DOUBLE, p, t);
 }
 
+// The full refresh keeps everything; the light one shapes, classes 0..3 and the score of a
+// square whose shape changes. The score has to follow the shape even there: a square that
+// still holds the reset's code 1 leaves a light pair with the table's 0, and a later full
+// refresh, seeing no change, would otherwise keep its stale score for good.
 template <bool FULL, int d>
 void refreshLine(int s) {
     const LineSpan& span = lineSpan[d][s];
@@ -58,6 +62,9 @@ void refreshLine(int s) {
                 if (CLASS_OF[oldShape] >= 0) removeThreat<false>(CLASS_OF[oldShape], p, t, d);
                 q.shape[p] ^= static_cast<uint32_t>(oldShape ^ newShape) << shift;
                 if (CLASS_OF[newShape] >= 0) addThreat<false>(CLASS_OF[newShape], p, t, d);
+                g_board.evalSum[p] -= q.score[p];
+                q.score[p] = static_cast<int16_t>(shapeScore[p][q.shape[p]] * q.roomSum[p] / 32);
+                g_board.evalSum[p] += q.score[p];
                 continue;
             }
             int newRoom = e.room[p];
