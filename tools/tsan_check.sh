@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the engine with ThreadSanitizer and runs the pipe tests that exercise the two
+# threads (the turn driver's transcripts and a short self-play) against it. Any race or
+# lock-order report fails the check; the reports are printed.
+#
+#   tools/tsan_check.sh [build-dir]      (default: build-tsan)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-build-tsan}
+python=${PYTHON:-python3}
+
+cmake -S "$root" -B "$dir" -DZARVEL_TSAN=ON -DZARVEL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$dir" -j2 --target pbrain-zarvel
+engine=$(cd "$dir" && pwd)/pbrain-zarvel
+
+# The engine's standard error is not read by the tests: reports go to files instead.
+reports=$(cd "$dir" && pwd)/tsan-reports
+rm -rf "$reports"
+mkdir -p "$reports"
+export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+
+status=0
+"$python" "$root/tests/turn_test.py" --engine "$engine" || status=1
+"$python" "$root/tools/selfplay.py" --engine "$engine" --rule renju --games 12 \
+    --size 8,10,15,20 --max-moves 80 --seed 1 --quiet || status=1
+"$python" "$root/tools/selfplay.py" --engine "$engine" --rule freestyle --games 6 \
+    --size 10,15 --max-moves 60 --seed 2 --quiet --single || status=1
+
+if compgen -G "$reports/report*" > /dev/null; then
+    cat "$reports"/report*
+    echo "ThreadSanitizer reported $(cat "$reports"/report* | grep -c '^WARNING: ThreadSanitizer') problem(s)"
+    status=1
+fi
+if [[ $status -eq 0 ]]; then
+    echo "ThreadSanitizer check: no reports"
+fi
+exit $status
