@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the engine with ThreadSanitizer and runs the pipe tests that exercise the two
-# threads (the turn driver's transcripts and a short self-play) against it. Any race or
+# threads (the turn driver's transcripts, a short self-play and the stress script) against it. Any race or
 # lock-order report fails the check; the reports are printed.
 #
 #   tools/tsan_check.sh [build-dir]      (default: build-tsan)
@@ -26,6 +26,8 @@ status=0
     --size 8,10,15,20 --max-moves 80 --seed 1 --quiet || status=1
 "$python" "$root/tools/selfplay.py" --engine "$engine" --rule freestyle --games 6 \
     --size 10,15 --max-moves 60 --seed 2 --quiet --single || status=1
+# Commands at random moments during thinking: the stop hand-shake under pressure.
+"$python" "$root/tools/stress.py" --engine "$engine" --seconds 30 --seed 5 || status=1
 
 if compgen -G "$reports/report*" > /dev/null; then
     cat "$reports"/report*

@@ -1,0 +1,168 @@
+#include "tactics/threatsearch.h"
+
+#include <bit>
+
+#include "board/board.h"
+#include "board/forbidden.h"
+#include "protocol/game.h"
+#include "protocol/settings.h"
+#include "search/search.h"
+#include "tactics/hashtable.h"
+
+namespace {
+
+inline int rank(int p, int s) { return shapeSum[g_board.squares[s].shape[p]]; }
+
+inline bool multi(uint32_t dirs) { return (dirs & (dirs - 1)) != 0; }
+
+inline bool isFour(int code) { return code == SHAPE_CLOSED_FOUR || code == SHAPE_FOUR; }
+
+// On the board for the completion walk; square 0 counts as off the board.
+inline bool walkable(int s) { return s > 0 && (s >> 5) < boardWidth && (s & 31) < boardHeight; }
+
+// The square that completes the four m makes in direction k (p = player index), found as
+// the first non-own square beyond m's run that would itself make a four on that line; -1
+// when neither side has one (for example when it would make an open four instead).
+int completionSquare(int m, int p, int k) {
+    int side = p + 1;
+    for (int step : {DIRECTION_STEP[k], -DIRECTION_STEP[k]}) {
+        int s = m + step;
+        while (walkable(s) && g_board.cell[s] == side) s += step;
+        if (walkable(s) && g_board.cell[s] == EMPTY && isFour(shapeCode(s, p, k))) return s;
+    }
+    return -1;
+}
+
+inline void sortByKey(MoveEntry* list, int n) {
+    for (int i = 1; i < n; i++) {
+        MoveEntry e = list[i];
+        int j = i - 1;
+        while (j >= 0 && list[j].key > e.key) {
+            list[j + 1] = list[j];
+            j--;
+        }
+        list[j + 1] = e;
+    }
+}
+
+// Examines candidate m of the attacker; returns a settled result of the node (> 0), or 0
+// after adding m to the list, or -1 when m is dropped.
+inline int32_t examineCandidate(int m, int side, int t, bool freeStyle, bool renjuFirst,
+                                MoveEntry* list, int* n) {
+    int p = side - 1, q = 2 - side;
+    int ownRank = rank(p, m);
+    if (ownRank < THREAT_MIN_RANK) return -1;
+    if (renjuFirst && isForbidden(m)) return -1;
+    if (freeStyle) {
+        uint32_t fourDirs = g_board.threatDirs[T_FOUR][p][m];
+        uint32_t threeDirs = g_board.threatDirs[T_THREE][p][m];
+        if (multi(fourDirs)) return THREAT_WIN - t;  // two fives to block
+        if (multi(threeDirs)) {
+            // The block of the four cannot also stop two threes, unless it makes a four.
+            if (!hasThreat(T_FOUR, q) && !hasThreat(T_OPEN_FOUR, q)) return THREAT_WIN - t;
+        } else if (multi(fourDirs | threeDirs)) {
+            // A four-three wins when the forced block gives the defender no four.
+            int c = completionSquare(m, p, std::countr_zero(fourDirs));
+            if (c >= 0 && !inThreat(T_FOUR, q, c) && !inThreat(T_OPEN_FOUR, q, c)) {
+                return THREAT_WIN - t;
+            }
+        }
+    }
+    int32_t known = threatProbe(1, 3 - side, g_board.hashKey ^ zobrist[m][p], t + 1);
+    if (known != NO_SCORE) return -known > 0 ? -known : -1;
+    list[(*n)++] = {-(ownRank + rank(q, m) / 2), m};
+    return 0;
+}
+
+int32_t attackerNode(int depth, int side, int t, MoveEntry* list) {
+    int p = side - 1, q = 2 - side, opp = 3 - side;
+    int rule = tablesRule;
+    bool renjuFirst = rule == RULE_RENJU && side == FIRST;
+    int n = 0;
+    if (hasThreat(T_FIVE, q)) {
+        // The opponent's five must be blocked, and the block must keep the initiative.
+        int m = firstThreat(T_FIVE, q);
+        if (!(shapeFlags[g_board.squares[m].shape[p]] & 0x20)) return 0;
+        int32_t settled = examineCandidate(m, side, t, false, renjuFirst, list, &n);
+        if (settled > 0) return settled;
+    } else {
+        bool freeStyle = rule == RULE_FREESTYLE;
+        for (uint32_t rows = g_board.threatRowMask[T_FOUR][p]; rows != 0; rows &= rows - 1) {
+            int x = lowestBit(rows);
+            for (uint32_t ys = g_board.threatRows[T_FOUR][p][x]; ys != 0; ys &= ys - 1) {
+                int32_t settled =
+                    examineCandidate(x * 32 + lowestBit(ys), side, t, freeStyle, renjuFirst, list, &n);
+                if (settled > 0) return settled;
+            }
+        }
+    }
+    sortByKey(list, n);
+    for (int i = 0; i < n; i++) {
+        int m = list[i].move;
+        makeMoveLight(m, side);
+        int32_t v = -threatSearchNode(depth - 1, opp, 1, t + 1);
+        unmakeMoveLight(m, side);
+        if (g_abort) return 0;
+        if (v > 0) return v;
+    }
+    return 0;
+}
+
+int32_t defenderNode(int depth, int side, int t, MoveEntry* list) {
+    int q = 2 - side, opp = 3 - side;
+    if (!hasThreat(T_FIVE, q)) return 0;  // nothing to block: the attack is broken
+    bool renjuFirst = tablesRule == RULE_RENJU && side == FIRST;
+    int n = 0;
+    for (uint32_t rows = g_board.threatRowMask[T_FIVE][q]; rows != 0; rows &= rows - 1) {
+        int x = lowestBit(rows);
+        for (uint32_t ys = g_board.threatRows[T_FIVE][q][x]; ys != 0; ys &= ys - 1) {
+            int c = x * 32 + lowestBit(ys);
+            if (renjuFirst && isForbidden(c)) continue;
+            int32_t known = threatProbe(0, opp, g_board.hashKey ^ zobrist[c][side - 1], t + 1);
+            if (known != NO_SCORE) {
+                if (-known >= 0) return -known;  // this block is known to hold
+                continue;
+            }
+            list[n++] = {0, c};
+        }
+    }
+    if (n == 0) return -(THREAT_WIN - (t + 2));  // the five comes next move
+    int32_t v = 0;
+    for (int i = 0; i < n; i++) {
+        int c = list[i].move;
+        makeMoveLight(c, side);
+        v = -threatSearchNode(depth - 1, opp, 0, t + 1);
+        unmakeMoveLight(c, side);
+        if (g_abort) return 0;
+        if (v >= 0) return v;
+    }
+    return v;
+}
+
+}  // namespace
+
+int32_t threatSearchNode(int depth, int side, int role, int t) {
+    if ((++g_nodeCount & 1023) == 0 && stopCheck()) return 0;
+    int p = side - 1, q = 2 - side;
+    if (hasThreat(T_FIVE, p)) return THREAT_WIN - t;
+    if (!hasThreat(T_FIVE, q) && hasThreat(T_OPEN_FOUR, p)) {
+        if (!(tablesRule == RULE_RENJU && side == FIRST) || !isForbidden(firstThreat(T_OPEN_FOUR, p))) {
+            return THREAT_WIN - t;
+        }
+    }
+    uint64_t key = g_board.hashKey;
+    int32_t known = threatProbe(role, side, key, t);
+    if (known != NO_SCORE) return known;
+    // Every node needs a move list of its own, below its parent's. Past the last per-ply list
+    // (only reachable after many internal-deepening steps near a full board) the node tries
+    // nothing and claims nothing: 0, not stored, so no false "no win" stays in the table.
+    int ply = rootDepth - depth;
+    if (ply < 0 || ply >= MAX_PLY) return 0;
+    MoveEntry* list = plyMoves[ply];
+    int32_t result = role == 0 ? attackerNode(depth, side, t, list) : defenderNode(depth, side, t, list);
+    if (g_abort) return 0;
+    threatStore(role, side, key, result, t);
+    return result;
+}
+
+int32_t threatSearch(int depth, int side, int role, int t) { return threatSearchNode(depth, side, role, t); }
