@@ -9,9 +9,9 @@ import re
 import shlex
 import subprocess
 import threading
-import time
 
 MOVE_RE = re.compile(r"^-?\d+,-?\d+$")
+CHATTER = re.compile(r"MESSAGE (Rule|Speed=)")  # lines that vary with timing and history
 
 
 class EngineError(AssertionError):
@@ -66,23 +66,31 @@ class Engine:
         return line
 
     def expect(self, *expected, timeout=10.0):
+        """Reads the expected replies in order: strings, or patterns that must match whole.
+        Rule and speed messages that do not match the next expected reply are skipped."""
+        got = []
         for want in expected:
-            got = self.read(timeout)
-            if got != want:
-                raise EngineError("expected %r, got %r; transcript:\n%s" % (want, got, self.dump()))
+            while True:
+                line = self.read(timeout)
+                ok = line is not None and (want.fullmatch(line) if isinstance(want, re.Pattern)
+                                           else line == want)
+                if ok or line is None or not CHATTER.match(line):
+                    break
+            if not ok:
+                raise EngineError("expected %r, got %r; transcript:\n%s"
+                                  % (want, line, self.dump()))
+            got.append(line)
+        return got
 
-    def read_move(self, timeout=30.0):
-        """Skips MESSAGE lines and returns the move (x, y); raises on anything else."""
-        while True:
-            line = self.read(timeout)
-            if line is None:
-                raise EngineError("output ended before a move; transcript:\n" + self.dump())
-            if line.startswith("MESSAGE") or line == "":
-                continue
-            if not MOVE_RE.match(line):
-                raise EngineError("expected a move, got %r; transcript:\n%s" % (line, self.dump()))
-            x, y = line.split(",")
-            return int(x), int(y)
+    def talk(self, *steps, timeout=10.0):
+        """Each step: the text to send (lines joined by newlines), then the replies expected.
+        Returns the replies read."""
+        got = []
+        for text, *replies in steps:
+            for line in text.split("\n"):
+                self.send(line)
+            got += self.expect(*replies, timeout=timeout)
+        return got
 
     def expect_silence(self, seconds=0.3):
         try:
@@ -107,6 +115,16 @@ class Engine:
             self.proc.kill()
         self.proc.wait()
 
+    def close(self):
+        """Kills the process if need be and closes the pipes."""
+        self.kill()
+        self.reader.join(5)
+        for pipe in (self.proc.stdin, self.proc.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass  # a broken pipe
+
     def dump(self):
         out = []
         for direction, data in self.transcript[-60:]:
@@ -126,8 +144,3 @@ def engine_command_from_args(argv=None, description=""):
     args, rest = parser.parse_known_args(argv)
     return shlex.split(args.engine), args.crlf, rest
 
-
-def timed(fn, *args, **kwargs):
-    start = time.monotonic()
-    result = fn(*args, **kwargs)
-    return result, time.monotonic() - start

@@ -28,6 +28,9 @@ status=0
     --size 10,15 --max-moves 60 --seed 2 --quiet --single || status=1
 # Commands at random moments during thinking: the stop hand-shake under pressure.
 "$python" "$root/tools/stress.py" --engine "$engine" --seconds 30 --seed 5 || status=1
+"$python" "$root/tools/stress.py" --engine "$engine" --seconds 15 --seed 6 --crlf || status=1
+# Refused TURNs that still start a turn, rule changes while thinking, input ending in BOARD.
+"$python" "$root/tests/bad_input_test.py" --engine "$engine" || status=1
 
 if compgen -G "$reports/report*" > /dev/null; then
     cat "$reports"/report*
