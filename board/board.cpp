@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "search/search.h"
-#include "tactics/hashtable.h"
 
 BoardBase g_board;
 
@@ -91,8 +89,6 @@ void resetBoardState() {
     putEdgeMarks(b.line2, 2, 0, 2 * boardSize - 2);
     putEdgeMarks(b.line3, 3, 1, 2 * boardSize - 1);
 
-    prepareHashTables();
-
     std::memset(b.squares, 0, sizeof b.squares);
     b.evalSum[0] = b.evalSum[1] = 0;
     for (int x = 0; x < boardSize; x++) {
@@ -120,8 +116,6 @@ void resetBoardState() {
     std::memset(b.threatRowMask, 0, sizeof b.threatRowMask);
     std::memset(b.threatRows, 0, sizeof b.threatRows);
     std::memset(b.threatDirs, 0, sizeof b.threatDirs);
-
-    resetSearchState();
 
     b.hashKey = 0;
     b.stoneCount = 0;

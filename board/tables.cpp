@@ -15,6 +15,7 @@ int32_t diagPos[SQUARE_SLOTS];
 int32_t antiPos[SQUARE_SLOTS];
 LineSpan lineSpan[4][SQUARE_SLOTS];
 
+int32_t tablesRule = -1;
 int32_t boardWidth = 0;
 int32_t boardHeight = 0;
 int32_t boardSize = 0;

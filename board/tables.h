@@ -67,6 +67,7 @@ extern int32_t boardWidth;   // bounds x; second number of START/RECTSTART
 extern int32_t boardHeight;  // bounds y; first number
 extern int32_t boardSize;    // max(boardWidth, boardHeight)
 extern int32_t updateReach;  // 4 under free-style, 5 under the exact-five rules
+extern int32_t tablesRule;   // rule the tables and the board were last built for; -1 = not built
 
 // Builds every table for the given rule and the current geometry.
 void buildTables(int forRule);

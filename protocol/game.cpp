@@ -6,12 +6,13 @@
 #include "protocol/output.h"
 #include "protocol/settings.h"
 #include "protocol/think.h"
+#include "search/search.h"
+#include "tactics/hashtable.h"
 
 MoveRecord gameRecord[MAX_STONES];
 int32_t recordCount = 0;
 MoveRecord blockRecord[MAX_STONES];
 int32_t blockCount = 0;
-int32_t tablesRule = -1;
 
 const char* const ENGINE_VERSION = "1.0";
 
@@ -67,6 +68,9 @@ void rebuildBoard(int forRule) {
     buildTables(forRule);
     tablesRule = forRule;
     resetBoardState();
+    prepareHashTables();
+    resetSearchState();
+    lastScore = 0;
     for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);
     for (int i = 0; i < recordCount; i++) makeMove(gameRecord[i].x * 32 + gameRecord[i].y, gameRecord[i].who);
 }

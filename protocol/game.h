@@ -17,7 +17,6 @@ extern int32_t recordCount;
 // Blocks sent by the manager; kept apart from the record so colours still alternate.
 extern MoveRecord blockRecord[MAX_STONES];
 extern int32_t blockCount;
-extern int32_t tablesRule;  // rule the board was last built for; -1 = not built
 
 extern const char* const ENGINE_VERSION;
 

@@ -2,42 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <climits>
 #include <cstring>
 
 #include "board/tables.h"
 #include "protocol/commands.h"
-#include "protocol/game.h"
 
 Setting maxMemory{0};
 Setting timeoutMatch{100000000};
-Setting timeoutTurn{30000};
-Setting timeLeft{100000000};
 Setting gameType{1};
 Setting rule{0};
 char dataFolder[1024] = "";
-
-std::atomic<int32_t> stopRequested{0};
-
-int32_t timeLimit = 10000;
-int32_t searchStartTime = 0;
-int32_t g_abort = 0;
-int64_t g_nodeCount = 0;
-int32_t largeValue = 0;
-int32_t scoreDropped = 0;
-int32_t extensionFlag = 0;
-bool plentyOfTime = false;
-
-namespace {
-const auto processStart = std::chrono::steady_clock::now();
-}
-
-int32_t clockMs() {
-    auto elapsed = std::chrono::steady_clock::now() - processStart;
-    return static_cast<int32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-}
 
 int32_t parseInt(const char* text) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
@@ -71,20 +46,4 @@ void handleInfo(const char* text) {
         std::strncpy(dataFolder, value, sizeof dataFolder - 1);
         dataFolder[sizeof dataFolder - 1] = '\0';
     }
-}
-
-void computeTimeLimit() {
-    int64_t k = 1 + largeValue + scoreDropped + extensionFlag;
-    int64_t left = timeLeft.load();
-    timeLimit = static_cast<int32_t>(std::min<int64_t>(left * k / 24, timeoutTurn.load()));
-    int64_t freeSquares = int64_t{boardWidth} * boardHeight - recordCount + 1;
-    if (freeSquares < 1) freeSquares = 1;
-    if (left / freeSquares >= timeLimit) plentyOfTime = true;
-}
-
-bool stopCheck() {
-    bool goOn = (g_nodeCount >> 10) <= nodeLimit &&
-                int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1;
-    if (!goOn) g_abort = 1;
-    return !goOn;
 }

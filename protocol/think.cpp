@@ -11,7 +11,9 @@
 #include "protocol/output.h"
 #include "protocol/settings.h"
 #include "search/search.h"
+#include "search/timecontrol.h"
 #include "tactics/evaluate.h"
+#include "tactics/hashtable.h"
 
 std::atomic<int32_t> thinkCommand{0};
 int32_t bestX = -1;
@@ -187,7 +189,7 @@ void turnDriver() {
     stableCount = largeValue = scoreDropped = extensionFlag = 0;
     g_nodeCount = 0;
     plentyOfTime = false;
-    computeTimeLimit();
+    computeTimeLimit(recordCount);
     bestX = bestY = -1;
     int elapsed = 0;
     if (recordCount == 0) {
@@ -195,6 +197,7 @@ void turnDriver() {
     } else if (!(tablesRule != -1 && lastScore - rootDepth >= WIN_SCORE && followWin(side))) {
         searchStartTime = clockMs();
         g_abort = 0;
+        hashAge = recordCount;
         announceRule();
         int firstValue = preselectMove(side);
         (void)firstValue;  // the depth loop's value before its first iteration

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/settings.h"
-#include "protocol/think.h"
+#include "search/timecontrol.h"
 
 MoveEntry plyMoves[MAX_PLY][MAX_STONES];
 uint64_t searchedMark[MAX_PLY][SQUARE_SLOTS];
@@ -13,7 +12,6 @@ int32_t rootDepth = 0;
 void resetSearchState() {
     std::memset(searchedMark, 0, sizeof searchedMark);
     std::memset(plyVisit, 0, sizeof plyVisit);
-    lastScore = 0;
     rootDepth = 0;
     g_abort = 0;
 }

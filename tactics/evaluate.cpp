@@ -5,7 +5,6 @@
 
 #include "board/board.h"
 #include "board/forbidden.h"
-#include "protocol/game.h"
 
 namespace {
 

@@ -11,6 +11,7 @@ int32_t hashBuckets = WANTED_HASH_BUCKETS;
 TTEntry* hashTable[2] = {nullptr, nullptr};
 ThreatEntry* threatTable[4] = {nullptr, nullptr, nullptr, nullptr};
 size_t hashMemoryLimit = 0;
+int32_t hashAge = 0;
 
 namespace {
 
@@ -196,7 +197,7 @@ int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* mov
     }
     if (hit == nullptr) return NO_SCORE;
     TTEntry& e = *hit;
-    e.age = static_cast<int16_t>(recordCount);
+    e.age = static_cast<int16_t>(hashAge);
     bool upperForced = forcedWin(e.upper), lowerForced = forcedWin(e.lower);
     int32_t upper = fromStored(e.upper, depth), lower = fromStored(e.lower, depth);
     bool deep = e.depth >= depth;
@@ -228,7 +229,7 @@ int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* mov
 
 void ttStore(int depth, int value, int bound, int side, int m0, int m1, int m2) {
     uint64_t key = g_board.hashKey;
-    int now = recordCount;
+    int now = hashAge;
     bool matched;
     TTEntry& e = *chooseSlot(bucketOf(side, key), key, now, &matched);
     int32_t stored = toStored(value, depth);
@@ -263,7 +264,7 @@ void ttStore(int depth, int value, int bound, int side, int m0, int m1, int m2) 
 
 void ttReplace(int depth, int value, int bound, int side, int m0, int m1, int m2) {
     uint64_t key = g_board.hashKey;
-    int now = recordCount;
+    int now = hashAge;
     bool matched;
     TTEntry& e = *chooseSlot(bucketOf(side, key), key, now, &matched);
     writeEntry(e, key, depth, toStored(value, depth), bound, m0, m1, m2, now);

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "board/board.h"
-#include "protocol/game.h"
 
 // Values at least this far from 0 are forced wins (positive) or losses (negative):
 // WIN_SCORE - 2 * 484, below every win the searches can report.
@@ -58,6 +57,9 @@ extern ThreatEntry* threatTable[4];  // by role * 2 + side - 1 (role 0 attacker,
 // The most the six tables may take, in bytes; 0 = as much as the allocator gives. Lets a
 // host with a known memory budget (and the tests) see the fallback sizes.
 extern size_t hashMemoryLimit;
+// Move number of the game that entries are aged by: an entry stored or found within one
+// move of it is recent. Set before every search.
+extern int32_t hashAge;
 
 // Called by the board reset: allocates the tables when hashBuckets changed (the first time:
 // always) and clears them when the board is built for another rule than at the last clear.
@@ -99,7 +101,7 @@ inline int32_t threatProbe(int role, int side, uint64_t key, int t) {
     for (int i = 0; i < 2; i++) {
         ThreatEntry& e = bucket[i];
         if ((e.check ^ threatFields(e.value)) != key) continue;
-        e.age = static_cast<int16_t>(recordCount);
+        e.age = static_cast<int16_t>(hashAge);
         int32_t v = e.value;
         if (v == NO_SCORE) return NO_SCORE;
         int b = 484 - t;
@@ -113,7 +115,7 @@ inline int32_t threatProbe(int role, int side, uint64_t key, int t) {
 inline void threatStore(int role, int side, uint64_t key, int32_t value, int t) {
     ThreatEntry* e = threatBucket(role, side, key);
     int b = 484 - t;
-    int now = recordCount;
+    int now = hashAge;
     if ((e->check ^ threatFields(e->value)) != key && e->check != 0 && e->budget > b &&
         e->age - now <= 1 && now - e->age <= 1) {
         e++;

@@ -4,9 +4,8 @@
 
 #include "board/board.h"
 #include "board/forbidden.h"
-#include "protocol/game.h"
-#include "protocol/settings.h"
 #include "search/search.h"
+#include "search/timecontrol.h"
 #include "tactics/hashtable.h"
 
 namespace {
@@ -142,7 +141,7 @@ int32_t defenderNode(int depth, int side, int t, MoveEntry* list) {
 }  // namespace
 
 int32_t threatSearchNode(int depth, int side, int role, int t) {
-    if ((++g_nodeCount & 1023) == 0 && stopCheck()) return 0;
+    if (countNodeAndStop()) return 0;
     int p = side - 1, q = 2 - side;
     if (hasThreat(T_FIVE, p)) return THREAT_WIN - t;
     if (!hasThreat(T_FIVE, q) && hasThreat(T_OPEN_FOUR, p)) {

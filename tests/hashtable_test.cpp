@@ -23,7 +23,7 @@ constexpr int W = WIN_SCORE;
 
 void buildBoard(int forRule) {
     boardWidth = boardHeight = boardSize = 15;
-    recordCount = blockCount = 0;
+    recordCount = blockCount = hashAge = 0;
     rule = forRule;
     rebuildBoard(forRule);
 }
@@ -73,10 +73,10 @@ protected:
     void SetUp() override {
         buildBoard(RULE_STANDARD);
         clearTables();
-        recordCount = 20;
+        hashAge = 20;
     }
     void TearDown() override {
-        recordCount = 0;
+        hashAge = 0;
         g_board.hashKey = 0;
         outputHook = nullptr;
         if (hashMemoryLimit != 0 || hashBuckets != WANTED_HASH_BUCKETS) {
@@ -151,15 +151,15 @@ TEST_F(HashTable, StoreKeepsTheDeeperResultAndNarrowsBoundsOfEqualDepth) {
     TTEntry before;
     std::memcpy(&before, e, sizeof before);  // padding included
     for (int depth : {7, 5, -3}) {  // a shallower store only refreshes the age
-        recordCount++;
+        hashAge++;
         store(KEY, depth, -30, depth == 7 ? BOUND_EXACT : BOUND_LOWER, 9, 10, 11);
-        EXPECT_EQ(e->age, recordCount);
+        EXPECT_EQ(e->age, hashAge);
         e->age = before.age;
         EXPECT_EQ(std::memcmp(e, &before, sizeof before), 0) << "depth " << depth;
     }
     // An upper bound over an exact value of the same depth: only the age and the moves.
     store(sameBucket(0), 6, 40, BOUND_EXACT, 11, 12);
-    recordCount = 30;
+    hashAge = 30;
     store(sameBucket(0), 6, 10, BOUND_UPPER, 13);
     EXPECT_EQ(fields(sameBucket(0)), (std::vector<int>{BOUND_EXACT, 6, 40, 40, 30, 13, 11, 12, 3}));
     // Bounds of equal depth narrow (a looser one changes nothing) and together make an exact
@@ -225,10 +225,10 @@ TEST_F(HashTable, FullBucketGivesUpTheRightEntry) {
     for (const auto& c : cases) {
         clearTables();
         for (int i = 0; i < 4; i++) {
-            recordCount = c.ages[i];
+            hashAge = c.ages[i];
             store(sameBucket(i), c.depths[i], i, c.bounds[i]);
         }
-        recordCount = 30;
+        hashAge = 30;
         store(KEY, 1, 0, BOUND_UPPER);
         EXPECT_NE(entryOf(KEY), nullptr);
         std::vector<int> lost;
@@ -252,7 +252,7 @@ TEST_F(HashTable, ThreatBucketKeepsDeepestRecentResultInFirstEntry) {
     put(0, 2);
     put(3, 1);  // so does a larger one
     EXPECT_EQ(std::pair(get(0, 2), get(2, 7)), std::pair(NO_SCORE, 0));
-    recordCount += 2;  // entry 0 is no longer recent
+    hashAge += 2;  // entry 0 is no longer recent
     put(0, 9);
     EXPECT_EQ(std::pair(get(3, 1), get(0, 9)), std::pair(NO_SCORE, 0));
     put(0, 9, THREAT_WIN - 12);  // back to its own entry 0

@@ -1,0 +1,48 @@
+#include "search/timecontrol.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "board/tables.h"
+
+Setting timeoutTurn{30000};
+Setting timeLeft{100000000};
+std::atomic<int32_t> stopRequested{0};
+
+int32_t timeLimit = 10000;
+int32_t searchStartTime = 0;
+int32_t g_abort = 0;
+int64_t g_nodeCount = 0;
+int32_t largeValue = 0;
+int32_t scoreDropped = 0;
+int32_t extensionFlag = 0;
+bool plentyOfTime = false;
+
+namespace {
+const auto processStart = std::chrono::steady_clock::now();
+}
+
+int32_t clockMs() {
+    auto elapsed = std::chrono::steady_clock::now() - processStart;
+    return static_cast<int32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+int32_t budgetFormula() {
+    int64_t k = 1 + largeValue + scoreDropped + extensionFlag;
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{timeLeft.load()} * k / 24, timeoutTurn.load()));
+}
+
+void computeTimeLimit(int movesPlayed) {
+    timeLimit = budgetFormula();
+    int64_t freeSquares = int64_t{boardWidth} * boardHeight - movesPlayed + 1;
+    if (freeSquares < 1) freeSquares = 1;
+    if (timeLeft.load() / freeSquares >= timeLimit) plentyOfTime = true;
+}
+
+bool stopCheck() {
+    bool goOn = (g_nodeCount >> 10) <= nodeLimit &&
+                int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1;
+    if (!goOn) g_abort = 1;
+    return !goOn;
+}

@@ -1,0 +1,39 @@
+// The time budget of a move and the stop protocol of the searches: the depth loop checks
+// the budget between iterations, the searches every 1024 nodes.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Written by INFO on the main thread at any time, read by the search without a lock.
+using Setting = std::atomic<int32_t>;
+extern Setting timeoutTurn;  // milliseconds; upper bound of a move's budget
+extern Setting timeLeft;     // milliseconds; base of a move's budget
+
+extern std::atomic<int32_t> stopRequested;  // above 0: the main thread wants the search to end
+
+extern int32_t timeLimit;        // budget of the current move, milliseconds
+extern int32_t searchStartTime;  // clock value when the current search began
+extern int32_t g_abort;          // set by the first stop check that fires
+extern int64_t g_nodeCount;
+constexpr int32_t nodeLimit = 2000000000;  // in units of 1024 nodes
+// Budget factors: a large previous value, a first root move scoring below the previous
+// iteration, a change of best move; each adds a 24th of the time left.
+extern int32_t largeValue;
+extern int32_t scoreDropped;
+extern int32_t extensionFlag;
+extern bool plentyOfTime;  // the time left per free square covers the budget; sticky per turn
+
+// Wall-clock milliseconds since the process started, from a monotonic clock.
+int32_t clockMs();
+
+// min(timeLeft x (1 + the three factors) / 24, timeoutTurn), in 64-bit arithmetic.
+int32_t budgetFormula();
+// Sets timeLimit from the formula and plentyOfTime from the free squares left after
+// movesPlayed moves.
+void computeTimeLimit(int movesPlayed);
+
+// The check the searches run every 1024 nodes: true means stop (g_abort is then set).
+bool stopCheck();
+
+// Node entry of every search: counts the node and, every 1024 nodes, runs the stop check.
+inline bool countNodeAndStop() { return (++g_nodeCount & 1023) == 0 && stopCheck(); }
