@@ -68,7 +68,10 @@ void rebuildBoard(int forRule) {
     buildTables(forRule);
     tablesRule = forRule;
     resetBoardState();
-    prepareHashTables();
+    if (prepareHashTables()) {
+        writeLine("MESSAGE Not enough memory for the hash tables: %d buckets per table (%d KiB in all)",
+                  static_cast<int>(hashBuckets), static_cast<int>(hashBuckets * HASH_BYTES_PER_BUCKET / 1024));
+    }
     resetSearchState();
     lastScore = 0;
     for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);

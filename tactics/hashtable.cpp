@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "protocol/output.h"
 
 int32_t hashBuckets = WANTED_HASH_BUCKETS;
 TTEntry* hashTable[2] = {nullptr, nullptr};
@@ -163,8 +162,8 @@ void clearTables() {
     clearedRule = tablesRule;
 }
 
-void allocateTables() {
-    if (hashBuckets == tableBuckets) return;
+bool allocateTables() {
+    if (hashBuckets == tableBuckets) return false;
     releaseTables();
     int32_t wanted = hashBuckets;
     int32_t buckets = wanted;
@@ -178,15 +177,13 @@ void allocateTables() {
     hashBuckets = tableBuckets = buckets;
     if (fresh) clearedRule = tablesRule;  // calloc's memory is already empty
     else clearTables();                   // the reserve may hold entries of an earlier use
-    if (buckets < wanted) {
-        writeLine("MESSAGE Not enough memory for the hash tables: %d buckets per table (%d KiB in all)",
-                  static_cast<int>(buckets), static_cast<int>(buckets * HASH_BYTES_PER_BUCKET / 1024));
-    }
+    return buckets < wanted;
 }
 
-void prepareHashTables() {
-    allocateTables();
+bool prepareHashTables() {
+    bool shrunk = allocateTables();
     if (tablesRule != clearedRule) clearTables();
+    return shrunk;
 }
 
 int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* moves, int n) {

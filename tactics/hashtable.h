@@ -61,12 +61,13 @@ extern size_t hashMemoryLimit;
 // move of it is recent. Set before every search.
 extern int32_t hashAge;
 
-// Called by the board reset: allocates the tables when hashBuckets changed (the first time:
-// always) and clears them when the board is built for another rule than at the last clear.
-void prepareHashTables();
+// Called by every rebuild of the board: allocates the tables when hashBuckets changed (the
+// first time: always) and clears them when the board is built for another rule than at the
+// last clear. True when a new allocation got fewer buckets than wanted.
+bool prepareHashTables();
 // (Re)allocates the six tables when hashBuckets differs from their size, halving the size
-// while memory is short; new tables are cleared.
-void allocateTables();
+// while memory is short; new tables are cleared. True when fewer buckets than wanted.
+bool allocateTables();
 // Empties all six tables and remembers tablesRule as the rule they are filled under.
 void clearTables();
 
