@@ -10,16 +10,14 @@
 #include "protocol/game.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
+#include "search/rootsearch.h"
 #include "search/search.h"
 #include "search/timecontrol.h"
 #include "tactics/evaluate.h"
 #include "tactics/hashtable.h"
 
 std::atomic<int32_t> thinkCommand{0};
-int32_t bestX = -1;
-int32_t bestY = -1;
 int32_t lastScore = 0;
-int32_t stableCount = 0;
 
 namespace {
 
@@ -62,13 +60,6 @@ void chooseAnyFreeSquare(int side) {
             return;
         }
     }
-}
-
-// Iterative deepening comes here. Until it does, a five on the board is the only result a
-// turn proves: it is what a depth-one search reports.
-int searchDepths(int side) {
-    rootDepth = 1;
-    return hasThreat(T_FIVE, side - 1) ? WIN_SCORE + rootDepth : 0;
 }
 
 // Lines of five squares in the four directions, as steps in x and y.
@@ -200,8 +191,7 @@ void turnDriver() {
         hashAge = recordCount;
         announceRule();
         int firstValue = preselectMove(side);
-        (void)firstValue;  // the depth loop's value before its first iteration
-        lastScore = searchDepths(side);
+        lastScore = depthLoop(side, firstValue);
         elapsed = clockMs() - searchStartTime;
         searchStartTime = elapsed;
         if (lastScore - rootDepth >= WIN_SCORE) followWin(side);

@@ -4,14 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int32_t WIN_SCORE = 10000000;
-
 extern std::atomic<int32_t> thinkCommand;  // 0 = run one turn, -1 = quit
 
-extern int32_t bestX;
-extern int32_t bestY;
 extern int32_t lastScore;    // value of the last completed search, kept to the next turn
-extern int32_t stableCount;
 
 // Main thread: wakes the think thread for one turn (or for the quit command).
 void startThinking();

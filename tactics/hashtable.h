@@ -6,12 +6,8 @@
 #include <cstdint>
 
 #include "board/board.h"
+#include "search/search.h"
 
-// Values at least this far from 0 are forced wins (positive) or losses (negative):
-// WIN_SCORE - 2 * 484, below every win the searches can report.
-constexpr int32_t MATE_BOUND = 9999032;
-// What a probe returns when nothing usable is stored; no search value reaches it.
-constexpr int32_t NO_SCORE = 20000000;
 
 // Bound codes of a main-table entry (bit 0: upper bound known, bit 1: lower bound known).
 constexpr int BOUND_UPPER = 1;
