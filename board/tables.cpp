@@ -303,6 +303,16 @@ void drawKeys() {
     }
 }
 
+}  // namespace
+
+void drawZobristKeys(unsigned seed) {
+    std::srand(seed);
+    drawKeys();
+    stillToDrawKeys = false;
+}
+
+namespace {
+
 void fillBitTables() {
     std::memset(lowBitIndex, 0, sizeof lowBitIndex);
     for (int k = 0; k <= 15; k++) lowBitIndex[1 << k] = static_cast<uint8_t>(k);

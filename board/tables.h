@@ -71,6 +71,10 @@ extern int32_t tablesRule;   // rule the tables and the board were last built fo
 
 // Builds every table for the given rule and the current geometry.
 void buildTables(int forRule);
+// Draws the Zobrist keys from a fixed seed, so that hash tables fill (and searches run) the
+// same way in every process; the board must be rebuilt afterwards. The program itself keeps
+// the keys drawn at its first build from its own seeding.
+void drawZobristKeys(unsigned seed);
 // One lineTable entry under the given rule.
 LineEntry computeLineEntry(uint32_t window, int forRule);
 // Value of a square for a player with the four shape codes a >= b >= c >= d.

@@ -125,7 +125,7 @@ int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
     return full ? 0 : std::max(-(depth + 9999998), alpha);
 }
 
-int32_t depthLoop(int side, int32_t firstValue) {
+int32_t depthLoop(int side, int32_t firstValue, int maxDepth) {
     const int squares = boardWidth * boardHeight;
     int32_t v = firstValue, final = firstValue;
     lastIterationValue = firstValue;
@@ -136,7 +136,7 @@ int32_t depthLoop(int side, int32_t firstValue) {
                         stopRequested.load() <= 0;
             if (!goOn) break;
         }
-        if (rootDepth > MAX_PLY) break;
+        if (rootDepth > std::min(maxDepth, MAX_PLY)) break;
         singleCandidate = 0;
         const int previousX = bestX, previousY = bestY;
         int32_t shifted = v;

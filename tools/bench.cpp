@@ -1,21 +1,43 @@
-// Median timings of the board's hot operations: a full table build and a make/unmake pair
-// in a middle-game position. Run on an otherwise idle machine; figures are medians.
+// Benchmarks: the board's hot operations (table build, make/unmake pairs) and the search on
+// fixed positions to a fixed depth from cold tables, with fixed Zobrist keys. The search
+// prints per position and in total nodes, time, nodes per second and a signature of the
+// node counts: a change that leaves the search alone keeps the signature. Timings are
+// medians; run on an otherwise idle machine.
+//
+//     bench              board timings, then the search benchmark
+//     bench board        board timings only
+//     bench search [d]   every position to depth d (default: each position's own depth)
+//     bench selfplay [games] [depth]   in-process games at a fixed depth (speed checks)
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "board/board.h"
 #include "protocol/game.h"
+#include "protocol/think.h"
+#include "search/rootsearch.h"
+#include "search/search.h"
+#include "search/timecontrol.h"
+#include "tactics/hashtable.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr unsigned KEY_SEED = 20261207;
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 void setUpBoard(int size, int forRule) {
@@ -26,22 +48,16 @@ void setUpBoard(int size, int forRule) {
 }
 
 // A fixed middle-game position: 40 stones around the centre of a 20 x 20 board.
-std::vector<int> middleGame() {
+void middleGame() {
     std::srand(12345);
-    std::vector<int> placed;
-    while (placed.size() < 40) {
+    for (int placed = 0; placed < 40;) {
         int x = 6 + std::rand() % 8, y = 6 + std::rand() % 8, s = x * 32 + y;
         if (g_board.cell[s] != EMPTY) continue;
-        makeMove(s, static_cast<int>(placed.size() % 2) + 1);
-        placed.push_back(s);
+        makeMove(s, placed++ % 2 + 1);
     }
-    return placed;
 }
 
-}  // namespace
-
-int main() {
-    std::srand(1);
+void boardBench() {
     // Rules alternate, so every build is a full one (a build for the rule already in
     // force only refreshes the geometry).
     std::vector<double> ms[3];
@@ -49,13 +65,12 @@ int main() {
         for (int forRule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
             auto start = Clock::now();
             setUpBoard(20, forRule);
-            ms[forRule].push_back(
-                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            ms[forRule].push_back(msSince(start));
         }
     }
     for (int forRule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
-        std::printf("full table build + board reset, rule %d: median %.1f ms over %zu runs\n",
-                    forRule, median(ms[forRule]), ms[forRule].size());
+        std::printf("full table build + board reset, rule %d: median %.1f ms over %zu runs\n", forRule,
+                    median(ms[forRule]), ms[forRule].size());
     }
     for (int forRule : {RULE_FREESTYLE, RULE_RENJU}) {
         setUpBoard(20, forRule);
@@ -82,12 +97,160 @@ int main() {
                         }
                     }
                 }
-                double total = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-                ns.push_back(total / (rounds * static_cast<double>(empties.size())));
+                ns.push_back(msSince(start) * 1e6 / (rounds * static_cast<double>(empties.size())));
             }
             std::printf("%s make/unmake pair, rule %d, 40 stones on 20x20: median %.1f ns\n",
                         light ? "light" : "full ", forRule, median(ns));
         }
+    }
+}
+
+struct BenchPosition {
+    const char* name;
+    int rule;
+    int size;
+    const char* moves;  // "x,y x,y ...", colours alternating from the first player
+};
+
+// Openings, middle games and the position some moves before a game was won, from fast
+// self-played games; frozen here so the figures stay comparable.
+const BenchPosition POSITIONS[] = {
+{"freestyle 15 open", RULE_FREESTYLE, 15, "7,7 6,8 5,6 5,7 6,6 4,6"},
+    {"freestyle 15 mid30", RULE_FREESTYLE, 15, "7,7 6,8 5,6 5,7 6,6 4,6 7,9 5,5 6,4 7,6 6,5 6,7 7,4 8,3 6,3 6,2 8,5 9,6 8,6 8,7 5,3 4,2 9,7 7,5 8,8 6,10 6,9 10,9 4,7 3,8"},
+    {"freestyle 15 tact", RULE_FREESTYLE, 15, "7,7 6,8 5,6 5,7 6,6 4,6 7,9 5,5 6,4 7,6 6,5 6,7 7,4 8,3 6,3 6,2 8,5 9,6 8,6 8,7 5,3 4,2 9,7 7,5 8,8 6,10 6,9 10,9 4,7 3,8 5,4 4,4 5,2 4,1"},
+    {"freestyle 20 open", RULE_FREESTYLE, 20, "10,10 9,9 8,11 8,10 9,11 7,11"},
+    {"freestyle 20 mid20", RULE_FREESTYLE, 20, "10,10 9,9 8,11 8,10 9,11 7,11 10,8 8,12 9,13 6,12 5,13 7,10 7,12 9,10 10,11 10,12 12,11 11,11 11,10 10,9"},
+    {"freestyle 20 tact", RULE_FREESTYLE, 20, "10,10 9,9 8,11 8,10 9,11 7,11 10,8 8,12 9,13 6,12 5,13 7,10 7,12 9,10 10,11 10,12 12,11 11,11 11,10 10,9 12,9 13,8 12,10 12,8"},
+    {"standard 15 open", RULE_STANDARD, 15, "7,7 6,8 5,6 7,8 5,7 5,8"},
+    {"standard 15 mid22", RULE_STANDARD, 15, "7,7 6,8 5,6 7,8 5,7 5,8 4,8 6,6 4,7 6,7 6,5 3,8 4,9 4,10 4,5 4,6 5,5 7,5 5,4 5,3 2,7 1,8"},
+    {"standard 20 open", RULE_STANDARD, 20, "10,10 9,10 12,9 9,9 9,11 10,11"},
+    {"standard 20 mid30", RULE_STANDARD, 20, "10,10 9,10 12,9 9,9 9,11 10,11 11,12 11,9 12,12 12,10 10,12 9,12 11,13 8,10 13,11 10,14 13,12 14,12 13,15 12,14 13,13 13,14 11,11 14,14 11,14 11,10 11,15"},
+    {"standard 20 tact", RULE_STANDARD, 20, "10,10 9,10 12,9 9,9 9,11 10,11 11,12 11,9 12,12 12,10 10,12 9,12 11,13 8,10 13,11 10,14 13,12 14,12"},
+    {"renju 15 open", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7"},
+    {"renju 15 mid30", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 9,5 10,4 10,8 9,4 8,4 10,6 9,9 8,10 8,9 9,10 6,8 5,9 11,9 12,10 5,6 9,6 7,6 6,6 10,10 10,7 12,8 9,11"},
+    {"renju 15 mid50", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 9,5 10,4 10,8 9,4 8,4 10,6 9,9 8,10 8,9 9,10 6,8 5,9 11,9 12,10 5,6 9,6 7,6 6,6 10,10 10,7 12,8 9,11 11,8 13,8 11,6 11,7 4,8 5,8 10,12 5,10 5,11 4,9 6,9 6,11 7,12 3,10 2,11 3,9 10,11 10,9 4,5 6,7"},
+    {"renju 15 tact", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 9,5 10,4 10,8 9,4 8,4 10,6 9,9 8,10 8,9 9,10 6,8 5,9 11,9 12,10 5,6 9,6 7,6 6,6 10,10 10,7 12,8 9,11 11,8 13,8 11,6 11,7 4,8 5,8 10,12 5,10 5,11 4,9 6,9 6,11 7,12 3,10 2,11 3,9 10,11 10,9 4,5"},
+    {"renju 20 open", RULE_RENJU, 20, "10,10 9,10 11,9 9,9 9,11 8,12"},
+    {"renju 20 mid30", RULE_RENJU, 20, "10,10 9,10 11,9 9,9 9,11 8,12 11,10 11,8 10,11 10,9 8,11 11,11 9,12 8,13 10,13 7,10 12,10 13,6 12,7 13,10 10,14 10,12 9,14 8,14 8,15 11,12 9,15 9,13 7,15 6,15"},
+    {"renju 20 tact", RULE_RENJU, 20, "10,10 9,10 11,9 9,9 9,11 8,12 11,10 11,8 10,11 10,9 8,11 11,11 9,12 8,13 10,13 7,10 12,10 13,6 12,7 13,10 10,14 10,12 9,14 8,14 8,15 11,12 9,15 9,13 7,15 6,15 13,11 14,12 12,12 11,13 11,14 12,15 12,14 13,14"},
+    {"freestyle 15 open b", RULE_FREESTYLE, 15, "7,7 6,7 9,6 6,6 6,8 7,8"},
+    {"freestyle 15 mid20 b", RULE_FREESTYLE, 15, "7,7 6,7 9,6 6,6 6,8 7,8 8,6 9,5 8,9 10,6 11,7 8,7 9,9 7,9 10,8 8,10 11,8 9,7 8,8 8,5"},
+    {"freestyle 15 tact b", RULE_FREESTYLE, 15, "7,7 6,7 9,6 6,6 6,8 7,8 8,6 9,5 8,9 10,6 11,7 8,7 9,9 7,9 10,8 8,10 11,8 9,7 8,8 8,5 9,8 12,8"},
+    {"renju 15 mid30 b", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 7,6 8,9 6,8 9,5 6,6 5,6 6,9 6,7 8,11 4,10 6,10 7,10 6,11 6,12 7,11 5,11 3,9 5,9 5,10 4,11 5,5 3,8"},
+    {"renju 15 mid50 b", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 7,6 8,9 6,8 9,5 6,6 5,6 6,9 6,7 8,11 4,10 6,10 7,10 6,11 6,12 7,11 5,11 3,9 5,9 5,10 4,11 5,5 3,8 4,9 7,12 8,12 10,6 10,8 11,9 11,7 9,9 10,9 10,10 4,7 11,10 11,12 9,10 8,10 12,12 11,11 9,12 9,13 10,14"},
+    {"renju 15 tact b", RULE_RENJU, 15, "7,7 8,8 7,8 7,9 9,7 8,7 8,6 7,5 7,6 8,9 6,8 9,5 6,6 5,6 6,9 6,7 8,11 4,10 6,10 7,10 6,11 6,12 7,11 5,11 3,9 5,9 5,10 4,11 5,5 3,8 4,9 7,12 8,12 10,6 10,8 11,9 11,7 9,9 10,9 10,10 4,7 11,10 11,12 9,10 8,10 12,12 11,11"},
+};
+
+// A new game of the position's rule and size with the moves played; cold tables.
+void setUpPosition(int rule, int size, const char* moves) {
+    boardWidth = boardHeight = size;
+    boardSize = size;
+    newGame(true);
+    rebuildBoard(rule);
+    for (const char* p = moves; *p != '\0';) {
+        int x, y, used;
+        if (std::sscanf(p, "%d,%d%n", &x, &y, &used) != 2) break;
+        playOpponentMove(x, y);
+        p += used;
+        while (*p == ' ') p++;
+    }
+    clearTables();
+    resetSearchState();
+}
+
+struct SearchResult {
+    int32_t value;
+    int move;
+    int64_t nodes;
+    double ms;
+};
+
+// The depth loop to a fixed depth with no time limit, as a turn runs it.
+SearchResult searchToDepth(int depth) {
+    timeoutTurn = INT32_MAX;
+    timeLeft = INT32_MAX;
+    stopRequested = 0;
+    g_abort = 0;
+    g_nodeCount = 0;
+    hashAge = recordCount;
+    stableCount = largeValue = scoreDropped = extensionFlag = 0;
+    plentyOfTime = false;
+    int side = recordCount % 2 + 1;
+    auto start = Clock::now();
+    searchStartTime = clockMs();
+    computeTimeLimit(recordCount);
+    int first = preselectMove(side);
+    int32_t value = depthLoop(side, first, depth);
+    return {value, bestX < 0 ? -1 : bestX * 32 + bestY, g_nodeCount, msSince(start)};
+}
+
+uint64_t mix(uint64_t signature, uint64_t n) { return (signature ^ n) * 0x100000001B3ull; }
+
+void searchBench(int fixedDepth) {
+    const int runs = 3;
+    uint64_t signature = 0xCBF29CE484222325ull;
+    int64_t totalNodes = 0;
+    double totalMs = 0;
+    std::printf("%-22s %5s %10s %6s %11s %9s %8s\n", "position", "depth", "value", "move", "nodes", "ms", "knps");
+    for (const BenchPosition& pos : POSITIONS) {
+        int depth = fixedDepth > 0 ? fixedDepth : 9;
+        std::vector<double> ms;
+        SearchResult r{};
+        for (int run = 0; run < runs; run++) {
+            setUpPosition(pos.rule, pos.size, pos.moves);
+            r = searchToDepth(depth);
+            ms.push_back(r.ms);
+        }
+        double t = median(ms);
+        signature = mix(signature, static_cast<uint64_t>(r.nodes));
+        totalNodes += r.nodes;
+        totalMs += t;
+        std::printf("%-22s %5d %10d %3d,%-2d %11" PRId64 " %9.1f %8.0f\n", pos.name, rootDepth, r.value,
+                    r.move >> 5, r.move & 31, r.nodes, t, r.nodes / std::max(t, 0.001));
+    }
+    std::printf("total: %" PRId64 " nodes in %.0f ms (medians of %d runs), %.0f knps; node signature %016" PRIx64 "\n",
+                totalNodes, totalMs, runs, totalNodes / std::max(totalMs, 0.001), signature);
+}
+
+// Games of the engine against itself at a fixed depth from the openings of the positions.
+void selfplayBench(int games, int depth) {
+    uint64_t signature = 0xCBF29CE484222325ull;
+    int64_t totalNodes = 0;
+    int totalMoves = 0;
+    auto start = Clock::now();
+    for (int g = 0; g < games; g++) {
+        const BenchPosition& pos = POSITIONS[g % (sizeof POSITIONS / sizeof POSITIONS[0])];
+        char opening[64];
+        std::snprintf(opening, sizeof opening, "%.*s", static_cast<int>(std::strcspn(pos.moves, " ")), pos.moves);
+        setUpPosition(pos.rule, pos.size, opening);
+        while (recordCount < pos.size * pos.size) {
+            SearchResult r = searchToDepth(depth);
+            if (r.move < 0) break;
+            totalNodes += r.nodes;
+            signature = mix(signature, static_cast<uint64_t>(r.nodes));
+            totalMoves++;
+            int side = recordCount % 2;
+            playOpponentMove(r.move >> 5, r.move & 31);
+            if (hasThreat(T_FIVE, side) && g_board.stoneCount < 0) break;
+            if (r.value >= WIN_SCORE || r.value <= -WIN_SCORE) break;
+        }
+    }
+    double ms = msSince(start);
+    std::printf("%d games at depth %d: %d moves, %" PRId64 " nodes in %.0f ms, %.0f knps; node signature %016" PRIx64 "\n",
+                games, depth, totalMoves, totalNodes, ms, totalNodes / std::max(ms, 0.001), signature);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    drawZobristKeys(KEY_SEED);
+    const char* mode = argc > 1 ? argv[1] : "all";
+    if (std::strcmp(mode, "board") == 0 || std::strcmp(mode, "all") == 0) boardBench();
+    if (std::strcmp(mode, "search") == 0 || std::strcmp(mode, "all") == 0) {
+        searchBench(argc > 2 ? std::atoi(argv[2]) : 0);
+    }
+    if (std::strcmp(mode, "selfplay") == 0) {
+        selfplayBench(argc > 2 ? std::atoi(argv[2]) : 4, argc > 3 ? std::atoi(argv[3]) : 5);
     }
     return 0;
 }
