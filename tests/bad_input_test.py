@@ -277,6 +277,7 @@ class Session:
         # Under Renju the engine may follow a move with "MESSAGE It's a draw" and an empty
         # line (on small boards after every move): the scenarios skip them.
         self.skip_draw = skip_draw
+        self.e.send("INFO timeout_turn 50")  # rows that need another budget set their own
         self.e.send("ABOUT")
         match = ABOUT_RE.match(self.read())
         if not match:

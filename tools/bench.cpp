@@ -193,7 +193,7 @@ void searchBench(int fixedDepth) {
     double totalMs = 0;
     std::printf("%-22s %5s %10s %6s %11s %9s %8s\n", "position", "depth", "value", "move", "nodes", "ms", "knps");
     for (const BenchPosition& pos : POSITIONS) {
-        int depth = fixedDepth > 0 ? fixedDepth : 9;
+        int depth = fixedDepth > 0 ? fixedDepth : 8;
         std::vector<double> ms;
         SearchResult r{};
         for (int run = 0; run < runs; run++) {

@@ -18,6 +18,7 @@ engine=$(cd "$dir" && pwd)/pbrain-zarvel
 reports=$(cd "$dir" && pwd)/tsan-reports
 rm -rf "$reports"
 mkdir -p "$reports"
+export ZARVEL_TIME_SCALE=${ZARVEL_TIME_SCALE:-5}  # replies come slower under ThreadSanitizer
 export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 
 status=0
