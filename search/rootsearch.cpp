@@ -12,8 +12,7 @@
 int32_t lastIterationValue = 0;
 int32_t singleCandidate = 0;
 int32_t stableCount = 0;
-
-namespace {
+int32_t rootMovesCompleted = 0;
 
 // A first root move scoring well below the last iteration: the position is worse than it
 // looked, so the move gets more time.
@@ -42,6 +41,8 @@ void bestMoveChangeRule() {
     timeLimit = budgetFormula();
 }
 
+namespace {
+
 void publish(int m) {
     bestX = m < 0 ? -1 : m >> 5;
     bestY = m < 0 ? -1 : m & 31;
@@ -50,6 +51,7 @@ void publish(int m) {
 }  // namespace
 
 int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
+    rootMovesCompleted = 0;
     if (countNodeAndStop()) return 0;
     const int opp = 3 - side;
     enterPly(0);
@@ -63,7 +65,9 @@ int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
     MoveEntry* list = plyMoves[0];
     TopMoves top;
     int32_t staticValue = NO_SCORE;
-    int nonLosingCount = 0, completed = 0;
+    int nonLosingCount = 0;
+    int& completed = rootMovesCompleted;
+    completed = 0;
     bool raised = false;
     int n;
     if (forced) {
@@ -172,4 +176,27 @@ int32_t depthLoop(int side, int32_t firstValue, int maxDepth) {
     }
     rootDepth--;
     return final;
+}
+
+int32_t fixedDepthSearch(int side, int depth, int64_t nodeBudget) {
+    const int32_t savedTurn = timeoutTurn.load(), savedLeft = timeLeft.load(), savedLimit = nodeLimit;
+    timeoutTurn = INT32_MAX;
+    timeLeft = INT32_MAX;
+    stopRequested = 0;
+    g_abort = 0;
+    // The stop check runs on multiples of 1024 nodes: start the count so that the first
+    // multiple past the limit comes after exactly nodeBudget nodes.
+    const int64_t start = nodeBudget > 0 ? (int64_t{1000000000} + 1) * 1024 - nodeBudget : 0;
+    if (nodeBudget > 0) nodeLimit = 1000000000;
+    g_nodeCount = start;
+    stableCount = largeValue = scoreDropped = extensionFlag = 0;
+    plentyOfTime = false;
+    bestX = bestY = -1;
+    searchStartTime = clockMs();
+    int32_t value = depthLoop(side, 0, depth);
+    g_nodeCount -= start;
+    timeoutTurn = savedTurn;
+    timeLeft = savedLeft;
+    nodeLimit = savedLimit;
+    return value;
 }

@@ -13,6 +13,7 @@ int32_t timeLimit = 10000;
 int32_t searchStartTime = 0;
 int32_t g_abort = 0;
 int64_t g_nodeCount = 0;
+int32_t nodeLimit = 2000000000;
 int32_t largeValue = 0;
 int32_t scoreDropped = 0;
 int32_t extensionFlag = 0;

@@ -15,7 +15,8 @@ extern int32_t timeLimit;        // budget of the current move, milliseconds
 extern int32_t searchStartTime;  // clock value when the current search began
 extern int32_t g_abort;          // set by the first stop check that fires
 extern int64_t g_nodeCount;
-constexpr int32_t nodeLimit = 2000000000;  // in units of 1024 nodes
+// In units of 1024 nodes; no command changes it (benchmarks and tests stop searches by it).
+extern int32_t nodeLimit;
 // Budget factors: a large previous value, a first root move scoring below the previous
 // iteration, a change of best move; each adds a 24th of the time left.
 extern int32_t largeValue;

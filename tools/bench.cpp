@@ -19,7 +19,6 @@
 
 #include "board/board.h"
 #include "protocol/game.h"
-#include "protocol/think.h"
 #include "search/rootsearch.h"
 #include "search/search.h"
 #include "search/timecontrol.h"
@@ -165,22 +164,10 @@ struct SearchResult {
     double ms;
 };
 
-// The depth loop to a fixed depth with no time limit, as a turn runs it.
 SearchResult searchToDepth(int depth) {
-    timeoutTurn = INT32_MAX;
-    timeLeft = INT32_MAX;
-    stopRequested = 0;
-    g_abort = 0;
-    g_nodeCount = 0;
     hashAge = recordCount;
-    stableCount = largeValue = scoreDropped = extensionFlag = 0;
-    plentyOfTime = false;
-    int side = recordCount % 2 + 1;
     auto start = Clock::now();
-    searchStartTime = clockMs();
-    computeTimeLimit(recordCount);
-    int first = preselectMove(side);
-    int32_t value = depthLoop(side, first, depth);
+    int32_t value = fixedDepthSearch(recordCount % 2 + 1, depth);
     return {value, bestX < 0 ? -1 : bestX * 32 + bestY, g_nodeCount, msSince(start)};
 }
 
@@ -229,10 +216,8 @@ void selfplayBench(int games, int depth) {
             totalNodes += r.nodes;
             signature = mix(signature, static_cast<uint64_t>(r.nodes));
             totalMoves++;
-            int side = recordCount % 2;
             playOpponentMove(r.move >> 5, r.move & 31);
-            if (hasThreat(T_FIVE, side) && g_board.stoneCount < 0) break;
-            if (r.value >= WIN_SCORE || r.value <= -WIN_SCORE) break;
+            if (r.value >= MATE_BOUND || r.value <= -MATE_BOUND) break;  // decided: the rest is forced
         }
     }
     double ms = msSince(start);
