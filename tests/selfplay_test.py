@@ -69,7 +69,8 @@ class SelfPlay(unittest.TestCase):
         for baseline in (engine, "true"):
             with contextlib.redirect_stdout(io.StringIO()) as out:
                 games = match.run(["--engine", engine, "--baseline", baseline, "--rule", "renju",
-                                   "--games", "2", "--turn-ms", "30"] + ["--crlf"] * CRLF)
+                                   "--games", "2", "--turn-ms", "30", "--margin-ms", "3000"]
+                                  + ["--crlf"] * CRLF)
             forfeits = [g.forfeit[3] for g in games if g.forfeit]
             self.assertEqual(len(games), 4, out.getvalue())
             if baseline == "true":
