@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Self-play through the protocol under each rule, judged by the legality referee of
-tools/selfplay.py (every move legal, no forbidden move of the first player under Renju), and
-the referee itself on scripted faults."""
+tools/selfplay.py (every move legal, no forbidden move of the first player under Renju), the
+referee itself on scripted faults, and short matches through tools/match.py."""
+import contextlib
+import io
+import math
 import os
 import random
 import shlex
@@ -11,6 +14,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+import match  # noqa: E402
 import selfplay  # noqa: E402
 from engine_driver import engine_command_from_args  # noqa: E402
 
@@ -58,6 +62,24 @@ class SelfPlay(unittest.TestCase):
                 self.assertEqual(result.games, games)
                 if rule == "renju" and not extra:  # FIRST wins some games: the rule is exercised
                     self.assertGreater(result.outcomes.get("FIRST wins", 0), 0)
+
+    def test_match(self):
+        # Against itself, and against a program that ends at once (all forfeits).
+        engine = shlex.join(COMMAND)
+        for baseline in (engine, "true"):
+            with contextlib.redirect_stdout(io.StringIO()) as out:
+                games = match.run(["--engine", engine, "--baseline", baseline, "--rule", "renju",
+                                   "--games", "2", "--turn-ms", "30", "--margin-ms", "3000"]
+                                  + ["--crlf"] * CRLF)
+            forfeits = [g.forfeit[3] for g in games if g.forfeit]
+            self.assertEqual(len(games), 4, out.getvalue())
+            if baseline == "true":
+                self.assertEqual([g.winner for g in games], ["engine"] * 4)
+                self.assertIn("4 FORFEITS", out.getvalue())
+            else:  # the engine's narrower reading of a foul may lose a game, nothing else
+                self.assertEqual([f for f in forfeits if "forbidden" not in f], [], out.getvalue())
+        self.assertEqual(match.elo([1, 0, 0.5, 0.5])[0], 0)
+        self.assertAlmostEqual(match.elo([1] * 4)[0], 400 * math.log10(9))
 
 
 if __name__ == "__main__":

@@ -141,14 +141,29 @@ def renju_verdict(board, x, y, five_square_ends_three=False):
         board.cells[x][y] = EMPTY
 
 
+FOULS = ("overline", "double four", "double three")
+
+
 def renju_forbidden(board, x, y, five_square_ends_three=False):
     if board.at(x, y) != EMPTY:
         return False
-    return renju_verdict(board, x, y, five_square_ends_three) in (
-        "overline", "double four", "double three")
+    return renju_verdict(board, x, y, five_square_ends_three) in FOULS
 
 
 # ---- game rules ----
+
+def move_fault(board, rule, colour, x, y):
+    """Why colour may not play (x, y), or None when the move is legal."""
+    if not (0 <= x < board.width and 0 <= y < board.height):
+        return "%d,%d is off the board" % (x, y)
+    if board.at(x, y) != EMPTY:
+        return "%d,%d is occupied" % (x, y)
+    if rule == 2 and colour == FIRST:
+        verdict = renju_verdict(board, x, y)
+        if verdict in FOULS:
+            return "%d,%d is forbidden (%s)" % (x, y, verdict)
+    return None
+
 
 def is_win(rule, colour, lengths):
     if rule == 0 or (rule == 2 and colour == SECOND):
@@ -211,6 +226,10 @@ class Fault(Exception):
     pass
 
 
+class Late(Fault):
+    """No reply in the time allowed."""
+
+
 class Player:
     def __init__(self, command, crlf, name):
         self.engine = Engine(command, crlf)
@@ -218,25 +237,41 @@ class Player:
         self.announced_draw = False
         self.stones_after_last_move = 0
 
-    def start(self, size, rule, timeout_turn):
+    def start(self, size, rule, timeout_turn, time_left=1000000, timeout_match=None):
         self.announced_draw = False
-        e = self.engine
-        e.send("INFO rule %d" % rule)
-        e.send("INFO timeout_turn %d" % timeout_turn)
-        e.send("INFO time_left 1000000")
-        e.send("START %d" % size)
+        self.send("INFO rule %d" % rule)
+        self.send("INFO timeout_turn %d" % timeout_turn)
+        if timeout_match is not None:
+            self.send("INFO timeout_match %d" % timeout_match)
+        self.send("INFO time_left %d" % time_left)
+        self.send("START %d" % size)
+        deadline = time.monotonic() + 30
         while True:
-            line = e.read(30)
+            line = self.read_line(deadline)
             if line == "OK":
                 return
             if line is None or not (line.startswith("MESSAGE") or line == ""):
                 raise Fault("%s: START answered %r" % (self.name, line))
 
+    def send(self, line):
+        try:
+            self.engine.send(line)
+        except EngineError:
+            raise Fault("%s closed its input" % self.name)
+
+    def read_line(self, deadline):
+        """The next line, None at the end of the output; Late past the deadline (monotonic s)."""
+        try:
+            return self.engine.read(max(0.0, deadline - time.monotonic()))
+        except EngineError:
+            raise Late("%s gave no reply in time" % self.name)
+
     def read_move(self, timeout):
-        """The next move line; notes a draw message written after the previous move."""
-        e = self.engine
+        """The next move line within timeout seconds; notes a draw message written after the
+        previous move."""
+        deadline = time.monotonic() + timeout
         while True:
-            line = e.read(timeout)
+            line = self.read_line(deadline)
             if line is None:
                 raise Fault("%s ended its output" % self.name)
             if line == "MESSAGE It's a draw":
@@ -251,14 +286,13 @@ class Player:
                 raise Fault("%s answered %r instead of a move" % (self.name, line))
 
     def turn(self, x, y):
-        self.engine.send("TURN %d,%d" % (x, y))
+        self.send("TURN %d,%d" % (x, y))
 
     def board(self, stones, colour):
-        e = self.engine
-        e.send("BOARD")
+        self.send("BOARD")
         for x, y, c in stones:
-            e.send("%d,%d,%d" % (x, y, 1 if c == colour else 2))
-        e.send("DONE")
+            self.send("%d,%d,%d" % (x, y, 1 if c == colour else 2))
+        self.send("DONE")
 
     def close(self):
         try:
@@ -342,18 +376,14 @@ def play_game(players, single, size, rule, opening, max_moves, move_timeout, rng
                 raise Fault("%s passed with %d legal squares, e.g. %s"
                             % (who, len(legal), legal[0]))
             return "pass"
-        if not (0 <= x < size and 0 <= y < size):
-            raise Fault("%s: %d,%d is off the board" % (who, x, y))
-        if board.at(x, y) != EMPTY:
-            raise Fault("%s: %d,%d is occupied" % (who, x, y))
+        fault = move_fault(board, rule, to_move, x, y)
+        if fault:
+            if "forbidden" not in fault or renju_forbidden(board, x, y,
+                                                           five_square_ends_three=True):
+                raise Fault("%s: %s" % (who, fault))
+            result.known_differences.append((picture(board, (x, y)), renju_verdict(board, x, y)))
+            return "forbidden move (known reading difference)"
         could_win = bool(fives.squares[to_move])
-        if rule == 2 and to_move == FIRST:
-            verdict = renju_verdict(board, x, y)
-            if verdict in ("overline", "double four", "double three"):
-                if renju_forbidden(board, x, y, five_square_ends_three=True):
-                    raise Fault("%s: %d,%d is forbidden (%s)" % (who, x, y, verdict))
-                result.known_differences.append((picture(board, (x, y)), verdict))
-                return "forbidden move (known reading difference)"
         if player.announced_draw:
             # Written after this player's previous move: judge the board as it was then.
             player.announced_draw = False
