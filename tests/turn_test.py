@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The turn driver through the real binary: opening moves, the moves a one-ply look must find,
 passes and the Renju draw message, and the hand-shake between the command loop and the think
-thread (replies during and around a turn, END while thinking)."""
+thread (replies during and around a turn, STOP, END while thinking)."""
 import os
 import re
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -73,7 +74,8 @@ CASES = [
 
 # 20 x 20 Renju with 30 stones: turns long enough for commands to arrive during them.
 BUSY = ("INFO rule 2\nSTART 20", *R)
-BUSY_BOARD = board(*[(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)])
+BUSY_RECORDS = [(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)]
+BUSY_BOARD = board(*BUSY_RECORDS)
 
 
 class TurnTest(unittest.TestCase):
@@ -101,6 +103,23 @@ class TurnTest(unittest.TestCase):
         first, second = self.e.talk(BUSY, (BUSY_BOARD + "\nTURN 0,0", M, M))[-2:]
         self.assertNotIn(second, (first, "0,0"))
         self.e.talk((BUSY_BOARD + "\nRESTART", M, *R), ("BEGIN", SPEED, "10,10"))
+
+    def test_stop_ends_a_long_turn_at_once(self):
+        self.e.talk(BUSY, ("INFO time_left 100000000\nINFO timeout_turn 30000",))
+        free = [(x, y) for x in range(20) for y in range(20) if (x, y) not in BUSY_RECORDS]
+        for stop in ("STOP", "yxstop"):
+            self.e.talk((BUSY_BOARD,))
+            time.sleep(0.3)
+            self.e.send(stop)
+            sent = time.monotonic()
+            move = tuple(map(int, self.e.expect(M, timeout=5)[0].split(",")))
+            self.assertLess(time.monotonic() - sent, 0.1)
+            self.assertIn(move, free)
+            self.e.send(stop)  # idle: no reply
+            self.e.expect_silence(0.3)
+            turn = next(q for q in free if q != move)
+            self.e.talk(("INFO timeout_turn 500\nTURN %d,%d" % turn, M), ("ABOUT", ABOUT),
+                        ("INFO timeout_turn 30000",))
 
     def test_end_while_thinking(self):
         for end in ("END", None):  # END, or the end of input
