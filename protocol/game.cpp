@@ -13,7 +13,7 @@ MoveRecord blockRecord[MAX_STONES];
 int32_t blockCount = 0;
 int32_t tablesRule = -1;
 
-const char* const ENGINE_VERSION = "1.0";
+const char* const ENGINE_VERSION = ZARVEL_VERSION;  // project(VERSION) in CMakeLists.txt
 
 namespace {
 

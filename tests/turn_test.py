@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from engine_driver import Engine, MOVE_RE as M, engine_command_from_args  # noqa: E402
 
 COMMAND, CRLF = None, False
-R = ("MESSAGE Zarvel 1.0 Demo :-)", "OK")
+R = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")
 ABOUT = re.compile('name="Zarvel".*')
 SPEED = "MESSAGE Speed=0"
 PASS = ("MESSAGE pass", "-1,-1")
