@@ -3,7 +3,7 @@
 # The result is one self-contained .exe (no libstdc++/libgcc/winpthread DLLs).
 #
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
-#   cmake --build build-win32 -j2 --target pbrain-zarvel      -> build-win32/pbrain-zarvel32.exe
+#   cmake --build build-win32 -j2 --target pbrain-zarvel      -> build-win32/pbrain-zarvel.exe
 #
 # The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
 # under Wine. A 32-bit .exe needs wine32:i386 AND a kernel that can run 32-bit x86

@@ -3,7 +3,7 @@
 # The result is one self-contained .exe (no libstdc++/libgcc/winpthread DLLs).
 #
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-#   cmake --build build-win64 -j2 --target pbrain-zarvel      -> build-win64/pbrain-zarvel.exe
+#   cmake --build build-win64 -j2 --target pbrain-zarvel      -> build-win64/pbrain-zarvel64.exe
 #
 # The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
 # under Wine. For anything CMake itself runs (CMAKE_CROSSCOMPILING_EMULATOR), the 64-bit

@@ -179,6 +179,10 @@ int dispatchCommand() {
                   ENGINE_VERSION);
     } else if (matchCommand("end", lineBuffer)) {
         return 1;
+    } else if (matchCommand("stop", lineBuffer) || matchCommand("yxstop", lineBuffer)) {
+        // The manager or the user wants the move now: a running turn ends as at a position
+        // change and writes its best move so far; when idle there is nothing to answer.
+        stopAndWait();
     } else if (matchCommand("board", lineBuffer)) {
         stopForPositionChange();
         if (!readBoardBlock()) return 1;

@@ -14,7 +14,7 @@ int32_t recordCount = 0;
 MoveRecord blockRecord[MAX_STONES];
 int32_t blockCount = 0;
 
-const char* const ENGINE_VERSION = "1.0";
+const char* const ENGINE_VERSION = ZARVEL_VERSION;  // project(VERSION) in CMakeLists.txt
 
 namespace {
 

@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from engine_driver import Engine, MOVE_RE as M, engine_command_from_args  # noqa: E402
 
 COMMAND, CRLF, SCALE = None, False, 1.0
-R = ("MESSAGE Zarvel 1.0 Demo :-)", "OK")
+R = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")
 ABOUT = re.compile(r'name="Zarvel", author="Varnik", version="[^"]+", country="[^"]+", www="[^"]+"')
 BAD = "ERROR bad coordinates"
 SIZE = "ERROR size of the board"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The turn driver through the real binary: opening moves, the moves a one-ply look must find,
 passes and the Renju draw message, and the hand-shake between the command loop and the think
-thread (replies during and around a turn, END while thinking)."""
+thread (replies during and around a turn, STOP, END while thinking)."""
 import os
 import re
 import sys
@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from engine_driver import Engine, MOVE_RE as M, engine_command_from_args  # noqa: E402
 
 COMMAND, CRLF = None, False
-R = ("MESSAGE Zarvel 1.0 Demo :-)", "OK")
+R = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")
 ABOUT = re.compile('name="Zarvel".*')
 SPEED = "MESSAGE Speed=0"
 PASS = ("MESSAGE pass", "-1,-1")
@@ -74,10 +74,11 @@ CASES = [
 
 # 20 x 20 Renju with 30 stones and a 30-second budget: commands arrive during the turn.
 BUSY = ("INFO rule 2\nINFO timeout_turn 30000\nSTART 20", *R)
+BUSY_RECORDS = [(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)]
+BUSY_BOARD = board(*BUSY_RECORDS)
 # Replies during a turn, and the move after a stop, come within this many seconds (scaled
 # for sanitizer and emulator builds by ZARVEL_TIME_SCALE).
 PROMPT = 0.1 * float(os.environ.get("ZARVEL_TIME_SCALE", "1"))
-BUSY_BOARD = board(*[(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)])
 
 
 class TurnTest(unittest.TestCase):
@@ -111,6 +112,20 @@ class TurnTest(unittest.TestCase):
         time.sleep(0.3)
         self.prompt("RESTART", M, *R)
         self.e.talk(("BEGIN", SPEED, "10,10"))
+
+    def test_stop_ends_a_long_turn_at_once(self):
+        self.e.talk(BUSY)
+        free = [(x, y) for x in range(20) for y in range(20) if (x, y) not in BUSY_RECORDS]
+        for stop in ("STOP", "yxstop"):
+            self.e.talk((BUSY_BOARD,))
+            time.sleep(0.3)
+            move = tuple(map(int, self.prompt(stop, M)[0].split(",")))
+            self.assertIn(move, free)
+            self.e.send(stop)  # idle: no reply
+            self.e.expect_silence(0.3)
+            turn = next(q for q in free if q != move)
+            self.e.talk(("INFO timeout_turn 500\nTURN %d,%d" % turn, M), ("ABOUT", ABOUT),
+                        ("INFO timeout_turn 30000",))
 
     def test_end_while_thinking(self):
         for end in ("END", None):  # END, or the end of input

@@ -37,6 +37,8 @@ cat > "$dir/fuzz_commands.dict" <<'EOF'
 "TAKEBACK "
 "ABOUT"
 "END"
+"STOP"
+"YXSTOP"
 "INFO "
 "max_memory "
 "timeout_match "

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 
@@ -36,6 +37,7 @@ std::thread::id mainThread;
 enum TurnStage { TURN_IDLE, TURN_SPEED, TURN_PASS };
 TurnStage turnStage = TURN_IDLE;  // touched by the think thread only, and by the main thread
                                   // while the think thread is idle
+bool stopLine = false;  // the line being read or carried out is STOP or YXSTOP
 
 [[noreturn]] void fail(const char* why, const char* line) {
     std::fprintf(stderr, "fuzz_commands: %s: \"%s\"\n", why, line);
@@ -135,6 +137,10 @@ void checkLine(const char* line, bool thinkThread) {
         checkThinkLine(line);
         return;
     }
+    // STOP is never answered; inside a BOARD block it is a bad stone line like any other.
+    if (stopLine && !sameText(line, "ERROR x,y,who or DONE expected after BOARD")) {
+        fail("reply to STOP", line);
+    }
     static const char* const FIXED[] = {
         "OK", "UNKNOWN command", "ERROR bad coordinates", "ERROR size of the board",
         "ERROR bad RECTSTART parameters", "ERROR x,y,who or DONE expected after BOARD"};
@@ -217,30 +223,32 @@ void checkGame() {
     if (!checkBoardConsistency(&failure)) fail("incremental board state", failure.c_str());
 }
 
-// Whether the line starting at from is a command the dispatcher begins with stopAndWait
-// (RECTSTART only after a good parse, so it is left out).
-bool stoppingCommand(size_t from) {
+// Whether the line starting at from begins with one of the command words.
+bool lineBegins(size_t from, std::initializer_list<const char*> words) {
     char head[16] = {};
     for (size_t i = 0; i + 1 < sizeof head && from + i < inputSize && inputData[from + i] != '\n'; i++) {
         head[i] = static_cast<char>(inputData[from + i]);
     }
-    static const char* const WORDS[] = {"start", "restart", "turn", "play", "begin", "board",
-                                        "takeback"};
-    for (const char* word : WORDS) {
+    for (const char* word : words) {
         if (matchCommand(word, head) != nullptr) return true;
     }
     return false;
 }
 
 // The command loop's source of characters. At the start of a line that the dispatcher will
-// begin by stopping the think thread, the thread is stopped a moment earlier to check the game:
-// the order of events the engine sees is unchanged.
+// begin by stopping the think thread (RECTSTART only after a good parse, so it is left out),
+// the thread is stopped a moment earlier to check the game: the order of events the engine
+// sees is unchanged.
 int nextByte() {
     if (inputPos >= inputSize) return EOF;
-    if ((inputPos == 0 || inputData[inputPos - 1] == '\n') && stoppingCommand(inputPos)) {
-        stopAndWait();
-        if (turnStage != TURN_IDLE) fail("turn ended without a move", "");
-        checkGame();
+    if (inputPos == 0 || inputData[inputPos - 1] == '\n') {
+        stopLine = lineBegins(inputPos, {"stop", "yxstop"});
+        if (lineBegins(inputPos, {"start", "restart", "turn", "play", "begin", "board", "takeback",
+                                  "stop", "yxstop"})) {
+            stopAndWait();
+            if (turnStage != TURN_IDLE) fail("turn ended without a move", "");
+            checkGame();
+        }
     }
     return inputData[inputPos++];
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Stress: plays games against the engine while INFO, ABOUT and position-changing commands
+"""Stress: plays games against the engine while INFO, ABOUT, STOP and position-changing commands
 arrive at random moments during its thinking. Checks that every reply is well formed, every
 engine move is legal in the position the engine was given, and nothing deadlocks (every reply
 is awaited with a time bound).
@@ -151,6 +151,10 @@ class Session:
         self.engine.send("ABOUT")
         self.abouts_due += 1
 
+    def stop(self):
+        # Only a pending turn answers, with its move; when idle nothing does.
+        self.engine.send(self.rng.choice(["STOP", "yxstop"]))
+
 
 def run(command, crlf, seconds, seed):
     rng = random.Random(seed)
@@ -166,8 +170,8 @@ def run(command, crlf, seconds, seed):
             time.sleep(rng.random() * 0.03)  # land inside the engine's thinking at random
             action = rng.choices(
                 [session.turn, session.info, session.about, session.takeback, session.board,
-                 session.restart, session.start],
-                weights=[50, 12, 10, 8, 8, 3, 2])[0]
+                 session.restart, session.start, session.stop],
+                weights=[50, 12, 10, 8, 8, 3, 2, 6])[0]
             action()
             commands += 1
         session.settle()
