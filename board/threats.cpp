@@ -21,8 +21,10 @@ inline void clearRowBit(int c, int p, int t) {
     if (row == 0) g_board.threatRowMask[c][p] &= ~(1u << (t >> 5));
 }
 
-inline int fourOrThreeDirections(int p, int t) {
-    return std::popcount(g_board.threatDirs[T_FOUR][p][t] | g_board.threatDirs[T_THREE][p][t]);
+// Fours and threes in two directions or more make a T_DOUBLE square.
+inline bool fourOrThreeTwice(int p, int t) {
+    uint32_t dirs = g_board.threatDirs[T_FOUR][p][t] | g_board.threatDirs[T_THREE][p][t];
+    return (dirs & (dirs - 1)) != 0;
 }
 
 template <bool FULL>
@@ -30,14 +32,14 @@ inline void removeThreat(int c, int p, int t, int d) {
     uint32_t& dirs = g_board.threatDirs[c][p][t];
     dirs &= ~(1u << d);
     if (dirs == 0) clearRowBit(c, p, t);
-    if (FULL && c >= T_FOUR && fourOrThreeDirections(p, t) < 2) clearRowBit(T_DOUBLE, p, t);
+    if (FULL && c >= T_FOUR && !fourOrThreeTwice(p, t)) clearRowBit(T_DOUBLE, p, t);
 }
 
 template <bool FULL>
 inline void addThreat(int c, int p, int t, int d) {
     g_board.threatDirs[c][p][t] |= 1u << d;
     setRowBit(c, p, t);
-    if (FULL && c >= T_FOUR && fourOrThreeDirections(p, t) >= 2) setRowBit(T_DOUBLE, p, t);
+    if (FULL && c >= T_FOUR && fourOrThreeTwice(p, t)) setRowBit(T_DOUBLE, p, t);
 }
 
 // The full refresh keeps everything; the light one shapes, classes 0..3 and the score of a
