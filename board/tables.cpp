@@ -241,8 +241,8 @@ LineEntry lineEntryOf(uint32_t i, const ExactFive& exact) {
         int room = 0;
         for (int k = 4; k >= 1 && (c[k] == EMPTY || c[k] == v); k--) room++;
         for (int k = 6; k <= 9 && (c[k] == EMPTY || c[k] == v); k++) room++;
-        e.shape[v - 1] = static_cast<uint16_t>(shape);
-        e.room[v - 1] = static_cast<uint16_t>(room);
+        e.shape[v - 1] = static_cast<uint8_t>(shape);
+        e.room[v - 1] = static_cast<uint8_t>(room);
     }
     return e;
 }

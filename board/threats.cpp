@@ -53,6 +53,9 @@ void refreshLine(int s) {
     const int step = DIRECTION_STEP[d];
     const int shift = 4 * d;
     for (int t = span.first; t <= span.last; t += step) {
+        // An occupied square has no shape and no room before and after: only the changed
+        // square itself needs its window, the other stones and blocks no table lookup.
+        if (g_board.cell[t] != EMPTY && t != s) continue;
         int position = d == 0 ? (t & 31) : d == 1 ? (t >> 5) : ((span.posOffset + t) & 31);
         const LineEntry& e = lineTable[readWindow(line, position)];
         SquareInfo& q = g_board.squares[t];

@@ -14,6 +14,7 @@ namespace {
 
 void setUpBoard(int rule, int size) {
     boardWidth = boardHeight = boardSize = size;
+    recordCount = blockCount = 0;  // the rebuild replays the record
     rebuildBoard(rule);
 }
 
