@@ -23,6 +23,7 @@
 #include "protocol/output.h"
 #include "protocol/settings.h"
 #include "protocol/think.h"
+#include "search/rootsearch.h"
 #include "search/search.h"
 #include "tactics/hashtable.h"
 
