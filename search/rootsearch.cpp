@@ -69,15 +69,9 @@ int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
     int& completed = rootMovesCompleted;
     completed = 0;
     bool raised = false;
-    int n;
-    if (forced) {
-        list[0] = {0, firstThreat(T_FIVE, opp - 1)};
-        n = filterAndOrder(node, list, 1, STAGE_HASH);
-    } else {
-        int32_t settled;
-        n = hashStage(node, list, alpha, beta, ext, &settled);
-        if (g_abort) return 0;
-    }
+    int32_t settled;  // the root is never a null-window node: nothing is settled here
+    int n = firstStage(node, list, forced, alpha, beta, ext, &settled);
+    if (g_abort) return 0;
     for (; n > 0 || (!forced && (n = nextStage(node, list)) > 0); n = 0) {
         for (int k = 0; k < n; k++) {
             const int m = list[k].move;

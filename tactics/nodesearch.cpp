@@ -123,8 +123,12 @@ int32_t threatExtension(int depth, int side, int rank, int32_t extension) {
     return std::min(4, extension + (rank >= 34 ? 2 : 1));
 }
 
-int hashStage(NodeState& node, MoveEntry* list, int alpha, int beta, int ext, int32_t* settled) {
+int firstStage(NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext, int32_t* settled) {
     *settled = NO_SCORE;
+    if (forced) {
+        list[0] = {0, firstThreat(T_FIVE, 2 - node.side)};
+        return filterAndOrder(node, list, 1, STAGE_HASH);
+    }
     int n = probeHashMoves(node, list, alpha, beta);
     if (n == 0 && node.eff >= (node.nullWindow ? 8 : 6)) {
         int reduction = node.nullWindow ? node.eff / 4 : 1;
@@ -191,16 +195,10 @@ int32_t nodeSearch(int depth, int alpha, int beta, int side, int ext) {
     enterPly(ply);
     NodeState node{depth, ply, side, eff, nullWindow, MINUS_INF, 0, STAGE_HASH, false};
     MoveEntry* list = plyMoves[ply];
-    int n;
-    if (forced) {
-        list[0] = {0, firstThreat(T_FIVE, opp - 1)};
-        n = filterAndOrder(node, list, 1, STAGE_HASH);
-    } else {
-        int32_t settled;
-        n = hashStage(node, list, alpha, beta, ext, &settled);
-        if (g_abort) return 0;
-        if (settled != NO_SCORE) return settled;
-    }
+    int32_t settled;
+    int n = firstStage(node, list, forced, alpha, beta, ext, &settled);
+    if (g_abort) return 0;
+    if (settled != NO_SCORE) return settled;
     bool raised = false;
     for (int i = 0; n > 0 || (!forced && (n = nextStage(node, list)) > 0); n = 0) {
         for (int k = 0; k < n; k++, i++) {

@@ -37,8 +37,9 @@ MoveCost moveCost(const NodeState& node, int m, int32_t* staticValue);
 // After side's move is made: a move that threatens a win by fours earns more extension.
 // Returns the new increment; g_abort may be set.
 int32_t threatExtension(int depth, int side, int rank, int32_t extension);
-// Stage 0: the hash moves, after internal deepening when there are none and the node is
-// deep enough. *settled is a value the node returns at once, else NO_SCORE.
-int hashStage(NodeState& node, MoveEntry* list, int alpha, int beta, int ext, int32_t* settled);
+// A node's first list: the block of the opponent's five when forced, else the hash moves,
+// after internal deepening when there are none and the node is deep enough. *settled is a
+// value the node returns at once, else NO_SCORE; g_abort may be set.
+int firstStage(NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext, int32_t* settled);
 // Whether a board with no legal move left is full (a draw) rather than lost.
 bool boardFull();
