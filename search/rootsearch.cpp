@@ -67,7 +67,6 @@ int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
     int32_t staticValue = NO_SCORE;
     int nonLosingCount = 0;
     int& completed = rootMovesCompleted;
-    completed = 0;
     bool raised = false;
     int32_t settled;  // the root is never a null-window node: nothing is settled here
     int n = firstStage(node, list, forced, alpha, beta, ext, &settled);
