@@ -172,20 +172,27 @@ TEST_F(Search, NoLegalMoveLosesUnlessTheBoardIsFull) {
 
 TEST_F(Search, InterruptedIterationsCountFromTheThirdRootMove) {
     buildPosition(RULE_STANDARD, from(7, {".......XOX", ".......XO", ".......O"}));
-    const Result full = run(FIRST, 6);
+    // Nodes of the whole loop to each depth: a budget between two of them stops that iteration.
+    int64_t upTo[7] = {0};
+    for (int d = 1; d <= 6; d++) upTo[d] = run(FIRST, d).nodes;
     int thrown = 0, duringSecond = 0, counted = 0;
     for (int i = 1; i < 60; i++) {
-        Result cut = run(FIRST, 6, full.nodes * i / 60);
+        int64_t budget = upTo[6] * i / 60;
+        int stopped = 1;
+        while (upTo[stopped] < budget) stopped++;
+        Result cut = run(FIRST, 6, budget);
         ASSERT_EQ(g_abort, 1);
         if (rootMovesCompleted < 2) {
             // Thrown away: the move and value are the previous iteration's.
             thrown++;
             duringSecond += rootMovesCompleted == 1;
+            EXPECT_EQ(cut.depth, stopped - 1) << i;
             Result previous = run(FIRST, cut.depth);
             EXPECT_EQ(cut.value, previous.value) << i;
             EXPECT_EQ(cut.move, previous.move) << i;
         } else {
             counted++;
+            EXPECT_EQ(cut.depth, stopped) << i;
             EXPECT_NE(cut.value, 0) << i;  // a best value of 0 is reported as 1
             EXPECT_TRUE(open(cut.move)) << i;
         }
