@@ -33,22 +33,22 @@ FAULTS = [
      "for (int k = 0; k <= 15; k++) lowBitIndex", "for (int k = 0; k < 15; k++) lowBitIndex"),
     ("diag-position-off-by-one", "board/tables.cpp",
      "diagPos[s] = std::min(boardSize - 1 - x, y);", "diagPos[s] = std::min(boardSize - x, y);"),
-    ("open-three-window-as-four", "board/tables.cpp",
-     "    11,  0,  0,  0, 11,  // .xxx.", "    10,  0,  0,  0, 11,  // .xxx."),
+    ("block-does-not-close-window", "board/tables.cpp",
+     "c[w - 1] == opp || c[w - 1] == BLOCKED;", "c[w - 1] == opp;"),
     ("room-misses-nearest-cell", "board/tables.cpp",
      "for (int k = 4; k >= 1 && (c[k]", "for (int k = 3; k >= 1 && (c[k]"),
     ("closed-three-is-threat", "board/threats.cpp",
-     "{-1, -1, -1, -1, -1, -1, -1, T_THREE, T_THREE,", "{-1, -1, -1, -1, -1, -1, T_THREE, T_THREE, T_THREE,"),
+     "{-1, -1, -1, -1, -1, -1, -1, T_THREE, T_THREE,",
+     "{-1, -1, -1, -1, -1, -1, T_THREE, T_THREE, T_THREE,"),
     ("light-unmake-no-refresh", "board/board.cpp",
-     "~(static_cast<uint64_t>(3) << (2 * linePosition(d, s) + 10));\n"
-     "        if (FULL) updateDirection(d, s);\n        else updateDirectionLight(d, s);",
-     "~(static_cast<uint64_t>(3) << (2 * linePosition(d, s) + 10));\n"
-     "        if (FULL) updateDirection(d, s);"),
+     "+ 10));\n        if (FULL) updateDirection(d, s);\n        else updateDirectionLight(d, s);",
+     "+ 10));\n        if (FULL) updateDirection(d, s);"),
     ("unmake-keeps-hash", "board/board.cpp",
      "    g_board.hashKey ^= zobrist[s][v - 1];\n    if (v != BLOCKED) g_board.stoneCount--;",
      "    if (v != BLOCKED) g_board.stoneCount--;"),
     ("blocks-counted-as-stones", "board/board.cpp",
-     "if (v != BLOCKED) g_board.stones[g_board.stoneCount++]", "g_board.stones[g_board.stoneCount++]"),
+     "if (v != BLOCKED) g_board.stones[g_board.stoneCount++]",
+     "g_board.stones[g_board.stoneCount++]"),
     ("three-recursion-cut", "board/forbidden.cpp",
      "!inThreat(T_FIVE, 0, e) &&\n            !isForbidden(e)) {", "!inThreat(T_FIVE, 0, e)) {"),
     ("open-four-counts-twice", "board/forbidden.cpp",
@@ -71,8 +71,8 @@ FAULTS = [
      "return value;"),
     ("threat-table-keeps-equal-budget", "tactics/hashtable.h",
      "e->check != 0 && e->budget > b &&", "e->check != 0 && e->budget >= b &&"),
-    ("defender-needs-positive", "tactics/threatsearch.cpp",
-     "        if (v >= 0) return v;", "        if (v > 0) return v;"),
+    ("four-three-ignores-counter-four", "tactics/threatsearch.cpp",
+     "c >= 0 && !inThreat(T_FOUR, q, c) && !inThreat", "c >= 0 && !inThreat"),
     ("threat-stores-aborted-result", "tactics/threatsearch.cpp",
      "    if (g_abort) return 0;\n    threatStore(role, side, key, result, t);",
      "    threatStore(role, side, key, result, t);"),
@@ -86,20 +86,22 @@ FAULTS = [
      "for (int i = 0; n > 0 || (!forced && (n = nextStage(node, list)) > 0); n = 0) {",
      "for (int i = 0; n > 0 || ((n = nextStage(node, list)) > 0); n = 0) {"),
     ("killer-wrong-shape", "tactics/nodesearch.cpp",
-     "killers[1] = {m, g_board.squares[m].shape[side - 1]};", "killers[1] = {m, g_board.squares[m].shape[2 - side]};"),
+     "killers[1] = {m, g_board.squares[m].shape[side - 1]};",
+     "killers[1] = {m, g_board.squares[m].shape[2 - side]};"),
     ("node-ply-guard-off-by-one", "tactics/nodesearch.cpp",
      "if (ply < 0 || ply >= MAX_PLY - 1) return evaluate(depth, side);",
      "if (ply < 0 || ply >= MAX_PLY) return evaluate(depth, side);"),
     ("pvs-no-research", "tactics/nodesearch.cpp",
-     "if (!g_abort && alpha < value && value < beta) {", "if (!g_abort && alpha < value && value < alpha) {"),
+     "if (!g_abort && alpha < value && value < beta) {",
+     "if (!g_abort && alpha < value && value < alpha) {"),
     # search/
     ("stop-request-ignored", "search/timecontrol.cpp",
      " < timeLimit && stopRequested.load() < 1;", " < timeLimit;"),
     ("no-time-margin", "search/timecontrol.cpp",
      "searchStartTime + 30 < timeLimit", "searchStartTime < timeLimit"),
     ("budget-in-32-bits", "search/timecontrol.cpp",
-     "int64_t k = 1 + largeValue + scoreDropped + extensionFlag;\n"
-     "    return static_cast<int32_t>(std::min<int64_t>(int64_t{timeLeft.load()} * k / 24, timeoutTurn.load()));",
+     "int64_t k = 1 + largeValue + scoreDropped + extensionFlag;\n    return static_cast<int32_t>("
+     "std::min<int64_t>(int64_t{timeLeft.load()} * k / 24, timeoutTurn.load()));",
      "int32_t k = 1 + largeValue + scoreDropped + extensionFlag;\n"
      "    return std::min<int32_t>(timeLeft.load() * k / 24, timeoutTurn.load());"),
     ("node-limit-off-by-one", "search/timecontrol.cpp",
@@ -126,11 +128,14 @@ FAULTS = [
     ("stop-ignored", "protocol/commands.cpp",
      "nothing to answer.\n        stopAndWait();", "nothing to answer.\n        (void)0;"),
     ("rectstart-swapped", "protocol/commands.cpp",
-     "        } else {\n            startWithSize(v[0], v[1]);", "        } else {\n            startWithSize(v[1], v[0]);"),
+     "        } else {\n            startWithSize(v[0], v[1]);",
+     "        } else {\n            startWithSize(v[1], v[0]);"),
     ("carriage-return-kept", "protocol/commands.cpp",
-     "    if (stored >= 2 && lineBuffer[stored - 2] == '\\r') lineBuffer[stored - 2] = '\\0';\n", ""),
+     "    if (stored >= 2 && lineBuffer[stored - 2] == '\\r') lineBuffer[stored - 2] = '\\0';\n",
+     ""),
     ("rebuild-loses-blocks", "protocol/game.cpp",
-     "    for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);\n", ""),
+     "    for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, "
+     "BLOCKED);\n", ""),
     ("takeback-any-matching-coordinate", "protocol/game.cpp",
      "if (last.x != x || last.y != y) return 2;", "if (last.x != x && last.y != y) return 2;"),
     ("block-error-text", "protocol/game.cpp",
@@ -140,10 +145,12 @@ FAULTS = [
     ("turn-reply-swapped", "protocol/think.cpp",
      'writeLine("%d,%d", bestX, bestY);', 'writeLine("%d,%d", bestY, bestX);'),
     ("opening-off-centre", "protocol/think.cpp",
-     "int cx = boardWidth / 2, cy = boardHeight / 2,", "int cx = (boardWidth - 1) / 2, cy = (boardHeight - 1) / 2,"),
+     "int cx = boardWidth / 2, cy = boardHeight / 2,",
+     "int cx = (boardWidth - 1) / 2, cy = (boardHeight - 1) / 2,"),
     ("rule-2-not-renju", "protocol/settings.cpp",
      "((v & 4) != 0 || v == 2) ? RULE_RENJU", "(v & 4) != 0 ? RULE_RENJU"),
 ]
+
 
 
 class ToolError(Exception):
@@ -155,101 +162,89 @@ def log(text):
 
 
 def run(cmd, cwd, timeout=None):
-    """(exit code or None on timeout, output); the whole process group goes on timeout."""
+    """(exit code, or None after a timeout, and the output); a timeout ends the process group."""
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             start_new_session=True)
     try:
         out, _ = proc.communicate(timeout=timeout)
-        return proc.returncode, out.decode("utf-8", "replace")
     except subprocess.TimeoutExpired:
         os.killpg(proc.pid, signal.SIGKILL)
         out, _ = proc.communicate()
         return None, out.decode("utf-8", "replace")
+    return proc.returncode, out.decode("utf-8", "replace")
 
 
-def check_snippets(faults):
-    for name, path, old, _ in faults:
-        with open(os.path.join(ROOT, path)) as f:
-            count = f.read().count(old)
-        if count != 1:
-            raise ToolError(f"fault {name}: snippet found {count} times in {path}:\n{old}")
+def read(path, mode="r"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def write(path, data, mode="w"):
+    with open(path, mode) as f:
+        f.write(data)
 
 
 def sync_copy(src):
-    """Makes src hold the tracked files of this tree; only changed files get new times."""
+    """Makes src hold this tree's tracked files; only the changed ones get a new time."""
     listed = subprocess.run(["git", "-C", ROOT, "ls-files", "-z"], check=True,
                             capture_output=True).stdout.decode().split("\0")
     tracked = {p for p in listed if p and os.path.isfile(os.path.join(ROOT, p))}
-    for p in sorted(tracked):
-        with open(os.path.join(ROOT, p), "rb") as f:
-            data = f.read()
-        target = os.path.join(src, p)
-        if os.path.isfile(target):
-            with open(target, "rb") as f:
-                if f.read() == data:
-                    continue
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(target, "wb") as f:
-            f.write(data)
-        os.chmod(target, os.stat(os.path.join(ROOT, p)).st_mode)
+    for p in tracked:
+        data, target = read(os.path.join(ROOT, p), "rb"), os.path.join(src, p)
+        if not os.path.isfile(target) or read(target, "rb") != data:
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            write(target, data, "wb")
+            os.chmod(target, os.stat(os.path.join(ROOT, p)).st_mode)
     for top, dirs, files in os.walk(src):
-        if top == src:
-            dirs[:] = [d for d in dirs if d != "build"]
+        dirs[:] = [d for d in dirs if top != src or d != "build"]
         for name in files:
             if os.path.relpath(os.path.join(top, name), src) not in tracked:
                 os.remove(os.path.join(top, name))
     if not os.path.isfile(os.path.join(src, "build", "CMakeCache.txt")):
-        rc, out = run(["cmake", "-S", src, "-B", os.path.join(src, "build"), "-DZARVEL_SANITIZE=ON",
-                       "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], src)
+        rc, out = run(["cmake", "-S", src, "-B", os.path.join(src, "build"),
+                       "-DZARVEL_SANITIZE=ON", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], src)
         if rc != 0:
             raise ToolError("configure failed:\n" + out[-3000:])
 
 
 def build(src):
-    rc, out = run(["cmake", "--build", os.path.join(src, "build"), "-j2"], src)
-    return rc == 0, out
+    return run(["cmake", "--build", os.path.join(src, "build"), "-j2"], src)
 
 
 def unit_tests(src, everything):
-    """Names of the unit tests that fail, crash ("(crash)") or hang ("(timeout)")."""
-    caught, excluded = [], []
+    """The unit tests that fail, crash or hang. Without everything, the first crash or hang
+    ends the list; with it, the binary runs again without the tests that already ran."""
+    caught, ran = [], []
     while True:
         cmd = [os.path.join(src, "build", "tests", "zarvel_tests")]
-        if excluded:
-            cmd.append("--gtest_filter=-" + ":".join(excluded))
-        rc, out = run(cmd, src, UNIT_TIMEOUT)
-        started = re.findall(r"^\[ RUN      \] (\S+)", out, re.M)
-        ended = re.findall(r"^\[ +(?:OK|FAILED) +\] ([\w/]+\.[\w/]+)", out, re.M)
-        caught += [t for t in dict.fromkeys(re.findall(r"^\[  FAILED  \] ([\w/]+\.[\w/]+)", out, re.M))
+        rc, out = run(cmd + ["--gtest_filter=-" + ":".join(ran)] * bool(ran), src, UNIT_TIMEOUT)
+        names = r"([\w/]+\.[\w/]+)"
+        started = re.findall(r"^\[ RUN      \] " + names, out, re.M)
+        ended = re.findall(r"^\[ +(?:OK|FAILED) +\] " + names, out, re.M)
+        caught += [t for t in dict.fromkeys(re.findall(r"^\[  FAILED  \] " + names, out, re.M))
                    if t not in caught]
-        if rc == 0 or (caught and not everything):
+        if re.search(r"^\[==========\] \d+ tests? from .* ran", out, re.M):
             return caught
-        broken = [t for t in started if t not in ended]
-        if not broken:  # died outside any test
-            return caught + ["zarvel_tests " + ("(timeout)" if rc is None else "(crash)")]
+        broken = [t for t in started if t not in ended] or ["zarvel_tests"]
         caught.append(broken[-1] + (" (timeout)" if rc is None else " (crash)"))
-        excluded += started  # go on with the tests that did not run
-        if not everything:
+        if not everything or broken == ["zarvel_tests"]:
             return caught
+        ran += started
 
 
 def pipe_tests(src, everything, quick):
-    caught = []
-    engine = os.path.join(src, "build", "pbrain-zarvel")
-    scripts = [f[:-3] for f in os.listdir(os.path.join(src, "tests")) if f.endswith("_test.py")]
-    rank = {f"{n}_test": i for i, n in enumerate(PIPE_ORDER)}
-    for name in sorted(scripts, key=lambda n: (rank.get(n, len(rank)), n)):
-        script = name + ".py"
-        rc, out = run([sys.executable, os.path.join("tests", script), "--engine", engine], src, PIPE_TIMEOUT)
+    """The pipe tests (test methods where unittest names them) that fail or hang."""
+    caught, engine = [], os.path.join(src, "build", "pbrain-zarvel")
+    names = [f[:-3] for f in os.listdir(os.path.join(src, "tests")) if f.endswith("_test.py")]
+    order = {f"{n}_test": i for i, n in enumerate(PIPE_ORDER)}
+    for name in sorted(names, key=lambda n: (order.get(n, len(order)), n)):
+        rc, out = run([sys.executable, f"tests/{name}.py", "--engine", engine], src, PIPE_TIMEOUT)
         if rc is None:
-            found = [name + " (timeout)"]
+            caught.append(name + " (timeout)")
         elif rc != 0:
-            found = [f"{name}.{m}" for m in dict.fromkeys(re.findall(r"^(?:FAIL|ERROR): (\w+)", out, re.M))]
-            found = found or [name]
-        else:
-            found = []
-        caught += found
-        if found and quick and not everything:
+            methods = dict.fromkeys(re.findall(r"^(?:FAIL|ERROR): (\w+)", out, re.M))
+            caught += [f"{name}.{m}" for m in methods] or [name]
+        if caught and quick and not everything:
             break
     return caught
 
@@ -257,48 +252,45 @@ def pipe_tests(src, everything, quick):
 def plant(src, fault, args):
     name, path, old, new = fault
     target = os.path.join(src, path)
-    with open(target) as f:
-        original = f.read()
+    original = read(target)
     if original.count(old) != 1:
         raise ToolError(f"fault {name}: snippet not found exactly once in the copy of {path}")
     start = time.time()
     try:
-        with open(target, "w") as f:
-            f.write(original.replace(old, new))
-        ok, _ = build(src)
-        if not ok:
+        write(target, original.replace(old, new))
+        if build(src)[0] != 0:
             caught = ["build"]
         else:
             caught = unit_tests(src, args.all)
             if args.all or not caught:
                 caught += pipe_tests(src, args.all, args.quick)
     finally:
-        with open(target, "w") as f:
-            f.write(original)
+        write(target, original)
     return {"name": name, "file": path, "caught": caught, "seconds": round(time.time() - start)}
 
 
-def line(result):
-    return f"{result['name']:34} {result['file']:24} {', '.join(result['caught']) or 'NOT CAUGHT'}"
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", action="append", help="fault names (comma-separated, repeatable)")
     parser.add_argument("--all", action="store_true", help="run every test for every fault")
-    parser.add_argument("--quick", action="store_true", help="stop the pipe tests at the first that catches")
-    parser.add_argument("--list", action="store_true", help="print the fault table and check its snippets")
+    parser.add_argument("--quick", action="store_true",
+                        help="stop the pipe tests at the first that catches the fault")
+    parser.add_argument("--list", action="store_true", help="print the faults (snippets checked)")
     parser.add_argument("--json", help="write the results to this file")
-    parser.add_argument("--work", default="/tmp/zarvel-faults", help="directory of the copy (default %(default)s)")
+    parser.add_argument("--work", default="/tmp/zarvel-faults",
+                        help="directory of the copy and its build (default %(default)s)")
     args = parser.parse_args()
     faults = FAULTS
     if args.only:
-        wanted = [n for item in args.only for n in item.split(",") if n]
-        unknown = set(wanted) - {f[0] for f in FAULTS}
-        if unknown:
-            raise ToolError("unknown fault names: " + ", ".join(sorted(unknown)))
+        wanted = {n for item in args.only for n in item.split(",") if n}
+        if wanted - {f[0] for f in FAULTS}:
+            raise ToolError("unknown faults: " + ", ".join(sorted(wanted - {f[0] for f in FAULTS})))
         faults = [f for f in FAULTS if f[0] in wanted]
-    check_snippets(faults)
+    for name, path, old, new in faults:  # a changed source shows up here
+        count = read(os.path.join(ROOT, path)).count(old)
+        if count != 1:
+            raise ToolError(f"fault {name}: snippet found {count} times in {path}:\n{old}")
     if args.list:
         for name, path, old, new in faults:
             diff = list(difflib.ndiff(old.splitlines(), new.splitlines()))
@@ -308,17 +300,16 @@ def main():
         return 0
 
     os.nice(19)
-    src = os.path.join(args.work, "src")
+    src, started = os.path.join(args.work, "src"), time.time()
+    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
+                            capture_output=True, text=True).stdout.strip()
+    mode = "all tests" if args.all else "unit tests, then pipe tests when none failed" + (
+        ", up to the first that catches" if args.quick else "")
     os.makedirs(src, exist_ok=True)
-    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"], capture_output=True,
-                            text=True).stdout.strip()
-    mode = "all tests" if args.all else ("unit tests, then pipe tests when none failed"
-                                         + (", stopping at the first that catches" if args.quick else ""))
-    started = time.time()
     sync_copy(src)
     log("building and testing the copy without a fault")
-    ok, out = build(src)
-    if not ok:
+    rc, out = build(src)
+    if rc != 0:
         raise ToolError("the copy does not build without a fault:\n" + out[-3000:])
     clean = unit_tests(src, True) + (pipe_tests(src, True, False) if args.all else [])
     if clean:
@@ -329,14 +320,14 @@ def main():
         results.append(plant(src, fault, args))
         log(f"    {results[-1]['seconds']} s: {', '.join(results[-1]['caught']) or 'NOT CAUGHT'}")
     minutes = (time.time() - started) / 60
-    missed = [r["name"] for r in results if not r["caught"]]
+    missed = sum(not r["caught"] for r in results)
     print(f"# tools/plant_faults.py at {commit}; mode: {mode}; {len(results)} faults, "
-          f"{len(missed)} not caught; {minutes:.0f} min")
+          f"{missed} not caught; {minutes:.0f} min")
     for r in results:
-        print(line(r))
+        print(f"{r['name']:34} {r['file']:24} {', '.join(r['caught']) or 'NOT CAUGHT'}")
     if args.json:
-        with open(args.json, "w") as f:
-            json.dump({"commit": commit, "mode": mode, "minutes": round(minutes, 1), "faults": results}, f, indent=1)
+        write(args.json, json.dumps({"commit": commit, "mode": mode, "minutes": round(minutes, 1),
+                                     "faults": results}, indent=1) + "\n")
     return 0
 
 
