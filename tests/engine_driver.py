@@ -1,7 +1,7 @@
 """Drives a brain through pipes: send protocol lines, read reply lines with time bounds.
 
-Used by the protocol tests and the self-play scripts. The engine command is a list, so the
-same tests run the Linux binary or a Windows executable under Wine.
+Used by every pipe test and by the self-play, match and stress tools. The engine command is a
+list, so the same tests run the Linux binary or a Windows executable under Wine.
 """
 import argparse
 import queue
@@ -11,6 +11,17 @@ import subprocess
 import threading
 
 MOVE_RE = re.compile(r"^-?\d+,-?\d+$")
+ABOUT_RE = re.compile(r'name="Zarvel", author="Varnik", version="([^"]+)", country="[^"]+", '
+                      r'www="[^"]+"')
+RESET = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")  # START, RESTART, the default board
+SPEED = re.compile(r"MESSAGE Speed=\d+")
+PASS = ("MESSAGE pass", "-1,-1")
+DRAW = ("MESSAGE It's a draw", "")
+BAD = "ERROR bad coordinates"
+SIZE = "ERROR size of the board"
+RECT = "ERROR bad RECTSTART parameters"
+BLOCK_END = "ERROR x,y,who or DONE expected after BOARD"
+UNKNOWN = "UNKNOWN command"
 CHATTER = re.compile(r"MESSAGE (Rule|Speed=)")  # lines that vary with timing and history
 
 
@@ -18,11 +29,18 @@ class EngineError(AssertionError):
     pass
 
 
+def board_text(*records, blocks=()):
+    """BOARD with the records in order (colours alternate from the first player; 'who' is 1 for
+    the side to move) and the blocks."""
+    to_move = len(records) % 2
+    lines = ["%d,%d,%d" % (x, y, 1 if i % 2 == to_move else 2) for i, (x, y) in enumerate(records)]
+    return "\n".join(["BOARD"] + lines + ["%d,%d,3" % b for b in blocks] + ["DONE"])
+
+
 class Engine:
     def __init__(self, command, crlf=False, stderr=subprocess.DEVNULL):
-        self.command = list(command)
         self.crlf = crlf
-        self.proc = subprocess.Popen(self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(list(command), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=stderr, bufsize=0)
         self.lines = queue.Queue()
         self.transcript = []
@@ -31,18 +49,17 @@ class Engine:
 
     def _read(self):
         buffer = b""
-        while True:
-            chunk = self.proc.stdout.read1(65536) if hasattr(self.proc.stdout, "read1") \
-                else self.proc.stdout.read(1)
-            if not chunk:
-                break
+        while chunk := self.proc.stdout.read(65536):  # raw pipe: what is there
             buffer += chunk
-            while b"\n" in buffer:
-                line, buffer = buffer.split(b"\n", 1)
+            *lines, buffer = buffer.split(b"\n")
+            for line in lines:
                 self.lines.put(line.rstrip(b"\r").decode("latin-1"))
         if buffer:
             self.lines.put(buffer.decode("latin-1"))
         self.lines.put(None)  # end of output
+
+    def fail(self, why):
+        raise EngineError("%s; transcript:\n%s" % (why, self.dump()))
 
     def send(self, text, raw=False):
         """Sends one line (or raw bytes when raw is set)."""
@@ -54,14 +71,14 @@ class Engine:
             self.proc.stdin.write(data)
             self.proc.stdin.flush()
         except BrokenPipeError:
-            raise EngineError("engine closed its input; transcript:\n" + self.dump())
+            self.fail("engine closed its input")
 
     def read(self, timeout=10.0):
         """Next reply line; raises on timeout; None when the engine's output ended."""
         try:
             line = self.lines.get(timeout=timeout)
         except queue.Empty:
-            raise EngineError("no reply within %.1f s; transcript:\n%s" % (timeout, self.dump()))
+            self.fail("no reply within %.1f s" % timeout)
         self.transcript.append(("<", line))
         return line
 
@@ -77,8 +94,7 @@ class Engine:
                 if ok or line is None or not CHATTER.match(line):
                     break
             if not ok:
-                raise EngineError("expected %r, got %r; transcript:\n%s"
-                                  % (want, line, self.dump()))
+                self.fail("expected %r, got %r" % (want, line))
             got.append(line)
         return got
 
@@ -97,7 +113,7 @@ class Engine:
             line = self.lines.get(timeout=seconds)
         except queue.Empty:
             return
-        raise EngineError("expected no reply, got %r; transcript:\n%s" % (line, self.dump()))
+        self.fail("expected no reply, got %r" % line)
 
     def close_input(self):
         self.proc.stdin.close()
@@ -108,7 +124,15 @@ class Engine:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
             self.proc.kill()
-            raise EngineError("engine did not exit; transcript:\n" + self.dump())
+            self.fail("engine did not exit")
+
+    def end(self, timeout=10.0):
+        """END: no more output and exit code 0."""
+        self.send("END")
+        if self.read(timeout) is not None:
+            self.fail("output after END")
+        if self.finish(timeout) != 0:
+            self.fail("exit code %r" % self.proc.returncode)
 
     def kill(self):
         if self.proc.poll() is None:
@@ -128,10 +152,8 @@ class Engine:
     def dump(self):
         out = []
         for direction, data in self.transcript[-60:]:
-            if data is None:
-                data = "<end of output>"
-            elif isinstance(data, bytes):
-                data = data.decode("latin-1")
+            data = "<end of output>" if data is None else data
+            data = data.decode("latin-1") if isinstance(data, bytes) else data
             out.append("%s %r" % (direction, data[:200]))
         return "\n".join(out)
 
@@ -143,4 +165,3 @@ def engine_command_from_args(argv=None, description=""):
     parser.add_argument("--crlf", action="store_true", help="end lines with CR-LF")
     args, rest = parser.parse_known_args(argv)
     return shlex.split(args.engine), args.crlf, rest
-
