@@ -15,25 +15,19 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from engine_driver import Engine, EngineError, MOVE_RE, engine_command_from_args  # noqa: E402
-
-ABOUT = re.compile('name="Zarvel", author="Varnik", version="[^"]+", country="Finland", '
-                   'www="https://zarvel.example.org"')
-RESET = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")
+from engine_driver import ABOUT_RE, MOVE_RE, RESET, Engine, EngineError, board_text  # noqa: E402
+from engine_driver import engine_command_from_args  # noqa: E402
 
 
 def run(command, crlf, scale):
-    step, turn = 10.0 * scale, 20.5 * scale
+    turn = 20.5 * scale
     e = Engine(command, crlf=crlf, stderr=None)
     occupied = {(7, 7), (8, 8), (6, 8)}
 
-    def check(condition, message):
-        if not condition:
-            raise EngineError(message + "; transcript:\n" + e.dump())
-
-    def own_move(lines):
-        x, y = (int(n) for n in lines[-1].split(","))
-        check(0 <= x < 15 and 0 <= y < 15 and (x, y) not in occupied, "%d,%d not free" % (x, y))
+    def own_move(line):
+        x, y = map(int, line.split(","))
+        if not (0 <= x < 15 and 0 <= y < 15) or (x, y) in occupied:
+            e.fail("%d,%d is no free square" % (x, y))
         occupied.add((x, y))
 
     try:
@@ -43,31 +37,30 @@ def run(command, crlf, scale):
                 "INFO folder C:\\zarvel-data\nSTOP",))
         e.expect_silence(1.0 * scale)  # INFO is never answered, nor STOP when idle
         e.talk(("BEGIN", "MESSAGE Speed=0", "7,7"), timeout=turn)
-        own_move(e.talk(("TURN 8,8\nYXSTOP", MOVE_RE), timeout=turn))
+        own_move(e.talk(("TURN 8,8\nYXSTOP", MOVE_RE), timeout=turn)[0])
         # ABOUT during a turn is answered, and the move still comes (in either order).
         e.talk(("TURN 6,8\nABOUT",))
         lines = []
         while len(lines) < 2:
             line = e.read(turn)
-            check(line is not None, "output ended during a turn")
+            if line is None:
+                e.fail("output ended during a turn")
             lines += [] if line.startswith("MESSAGE") else [line]
-        about = [line for line in lines if ABOUT.fullmatch(line)]
-        check(about, "no ABOUT reply during a turn")
-        lines.remove(about[0])
-        check(MOVE_RE.match(lines[0]), "%r instead of a move" % lines[0])
-        own_move(lines)
+        if not any(ABOUT_RE.fullmatch(line) for line in lines):
+            e.fail("no ABOUT reply during a turn")
+        move = [line for line in lines if not ABOUT_RE.fullmatch(line)][0]
+        if not MOVE_RE.match(move):
+            e.fail("%r instead of a move" % move)
+        own_move(move)
         # CR-LF line ends, whatever the session's own line ends are.
         e.send(b"ABOUT\r\n", raw=True)
-        e.expect(ABOUT, timeout=step)
+        e.expect(ABOUT_RE, timeout=10.0 * scale)
         e.send(b"INFO timeout_turn 500\r\n", raw=True)
         e.expect_silence(0.5 * scale)
-        # BOARD imposes a position (the opponent first): the engine's open four on row 7 makes five.
-        e.talk(("BOARD\n0,0,2\n3,7,1\n0,2,2\n4,7,1\n0,4,2\n5,7,1\n0,6,2\n6,7,1\n0,8,2\nDONE",
+        # BOARD imposes a position: the engine's open four on row 7 makes five.
+        e.talk((board_text((0, 0), (3, 7), (0, 2), (4, 7), (0, 4), (5, 7), (0, 6), (6, 7), (0, 8)),
                 re.compile("2,7|7,7")), timeout=turn)
-        e.send("END")
-        check(e.read(step) is None, "output after END")
-        code = e.finish(step)
-        check(code == 0, "exit code %r after END" % code)
+        e.end(10.0 * scale)
     finally:
         e.close()
 

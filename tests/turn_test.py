@@ -1,31 +1,30 @@
 #!/usr/bin/env python3
-"""The turn driver through the real binary: opening moves, the moves a one-ply look must find,
-passes and the Renju draw message, and the hand-shake between the command loop and the think
-thread (replies during and around a turn, STOP, END while thinking)."""
+"""Turns through the real binary: opening moves, the moves a turn must find, passes and the
+Renju draw message; the hand-shake between the command loop and the think thread (replies
+during and around a turn, STOP, END while thinking, commands at random moments); the time
+control as managers use it (a turn budget alone, games to the end under a match clock)."""
+import contextlib
+import io
 import os
 import re
+import shlex
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from engine_driver import Engine, MOVE_RE as M, engine_command_from_args  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "tools")]
+import match  # noqa: E402
+import stress  # noqa: E402
+from engine_driver import (ABOUT_RE as ABOUT, DRAW, MOVE_RE as M, PASS, RESET as R,  # noqa: E402
+                           Engine, board_text as board, engine_command_from_args)
 
 COMMAND, CRLF = None, False
-R = (re.compile(r"MESSAGE Zarvel [^ ]+ Demo :-\)"), "OK")
-ABOUT = re.compile('name="Zarvel".*')
 SPEED = "MESSAGE Speed=0"
-PASS = ("MESSAGE pass", "-1,-1")
-DRAW = ("MESSAGE It's a draw", "")
-
-
-def board(*records, blocks=()):
-    """BOARD with the records in order (colours alternate from the first player; 'who' is 1 for
-    the side to move) and the blocks."""
-    to_move = len(records) % 2
-    lines = ["%d,%d,%d" % (x, y, 1 if i % 2 == to_move else 2)
-             for i, (x, y) in enumerate(records)]
-    return "\n".join(["BOARD"] + lines + ["%d,%d,3" % b for b in blocks] + ["DONE"])
+# Replies during a turn, and the move after a stop, come within this many seconds (scaled
+# for sanitizer and emulator builds by ZARVEL_TIME_SCALE).
+SCALE = float(os.environ.get("ZARVEL_TIME_SCALE", "1"))
+PROMPT = 0.1 * SCALE
 
 
 def picture(*rows):
@@ -76,9 +75,8 @@ CASES = [
 BUSY = ("INFO rule 2\nINFO timeout_turn 30000\nSTART 20", *R)
 BUSY_RECORDS = [(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)]
 BUSY_BOARD = board(*BUSY_RECORDS)
-# Replies during a turn, and the move after a stop, come within this many seconds (scaled
-# for sanitizer and emulator builds by ZARVEL_TIME_SCALE).
-PROMPT = 0.1 * float(os.environ.get("ZARVEL_TIME_SCALE", "1"))
+# Standard Gomoku, 15 x 15, ten stones and no decisive threat: the search uses its time.
+QUIET = board((7, 7), (8, 8), (7, 8), (7, 9), (9, 7), (8, 7), (8, 6), (7, 5), (9, 5), (10, 4))
 
 
 class TurnTest(unittest.TestCase):
@@ -142,6 +140,36 @@ class TurnTest(unittest.TestCase):
             self.assertLess(time.monotonic() - start, PROMPT, e.dump())
             self.assertIsNone(e.read())
             self.assertEqual(e.finish(10), 0)
+
+
+    def test_turn_budget_alone(self):
+        # With timeout_turn alone a quiet middle game thinks for most of its budget, not past it.
+        self.e.talk(("INFO rule 1\nINFO timeout_turn 5000\nSTART 15", *R))
+        start = time.monotonic()
+        self.e.talk((QUIET, M), timeout=20)
+        elapsed = time.monotonic() - start
+        self.assertGreater(elapsed, 2.5, self.e.dump())
+        self.assertLess(elapsed, 5.0 + 0.3 * SCALE, self.e.dump())
+
+    def test_games_to_the_end_never_late(self):
+        # time_left 2147483647 (no match clock) and a match clock (time_left before every
+        # move), judged by the match tool. Longer clocks on demand: match.py --match-ms 180000.
+        engine = shlex.join(COMMAND)
+        for size, turn_ms, clock_ms in ((15, 200, 0), (15, 5000, 8000), (20, 5000, 8000)):
+            with contextlib.redirect_stdout(io.StringIO()) as out:
+                games = match.run(["--engine", engine, "--baseline", engine, "--rule", "renju",
+                                   "--size", str(size), "--games", "1", "--turn-ms", str(turn_ms),
+                                   "--match-ms", str(clock_ms), "--margin-ms", str(int(150 * SCALE))]
+                                  + ["--crlf"] * CRLF)
+            self.assertEqual(len(games), 2, out.getvalue())
+            # The engine's narrower reading of a Renju foul may lose a game, nothing else.
+            forfeits = [g.forfeit[3] for g in games if g.forfeit]
+            self.assertEqual([f for f in forfeits if "forbidden" not in f], [], out.getvalue())
+
+    def test_commands_at_random_moments(self):
+        # INFO, ABOUT, STOP and position changes at random moments during the thinking.
+        for seed in (1, 2, 3):
+            self.assertGreater(stress.run(COMMAND, CRLF, seconds=10, seed=seed)[1], 0)
 
 
 if __name__ == "__main__":

@@ -24,43 +24,6 @@ dir=$(cd "$dir" && pwd)
 
 rm -rf "$dir/fuzz-artifacts"
 mkdir -p "$dir/fuzz-corpus" "$dir/fuzz-artifacts"
-# The command words and values the mutations should be able to splice in.
-cat > "$dir/fuzz_commands.dict" <<'EOF'
-"START "
-"RECTSTART "
-"RESTART"
-"TURN "
-"PLAY "
-"BEGIN"
-"BOARD"
-"DONE"
-"TAKEBACK "
-"ABOUT"
-"END"
-"STOP"
-"YXSTOP"
-"INFO "
-"max_memory "
-"timeout_match "
-"timeout_turn "
-"time_left "
-"game_type "
-"rule "
-"folder "
-"\x0a"
-"\x0d\x0a"
-","
-",1\x0a"
-",2\x0a"
-",3\x0a"
-"-1"
-"22"
-"23"
-"2147483647"
-"-2147483648"
-"4294967311"
-"99999999999"
-EOF
 
 log=$dir/fuzz.log
 # The think thread lives for the whole process (as in the engine); what it holds stays
@@ -76,7 +39,7 @@ status=0
 timeout -k 10 $((seconds + 300)) "$dir/fuzz_commands" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=512 \
     -max_len=2048 -detect_leaks=1 -print_final_stats=1 \
-    -dict="$dir/fuzz_commands.dict" -artifact_prefix="$dir/fuzz-artifacts/" \
+    -dict="$root/tests/fuzz_commands.dict" -artifact_prefix="$dir/fuzz-artifacts/" \
     "$dir/fuzz-corpus" "$root/tests/fuzz-corpus" > "$log" 2>&1 || status=$?
 
 if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error:|^fuzz_commands: ' "$log"; then

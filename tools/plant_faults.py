@@ -24,7 +24,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 UNIT_TIMEOUT = PIPE_TIMEOUT = 600
 # Pipe tests in this order, fastest first (for --quick); others after them by name.
-PIPE_ORDER = ["smoke", "turn", "protocol", "bad_input", "stress", "timecontrol", "selfplay"]
+PIPE_ORDER = ["smoke", "protocol", "turn", "selfplay"]
 
 # (name, file, exact snippet of the current source, faulty replacement)
 FAULTS = [

@@ -6,135 +6,116 @@ is awaited with a time bound).
 
     tools/stress.py --engine build/pbrain-zarvel --seconds 60 --seed 1
 """
+import argparse
 import os
 import random
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from engine_driver import Engine, EngineError, MOVE_RE, engine_command_from_args  # noqa: E402
+from engine_driver import BAD, MOVE_RE, Engine, EngineError, engine_command_from_args  # noqa: E402
 
-REPLY_TIMEOUT = 10.0
+TIMEOUT = 10.0
 ABOUT_PREFIX = 'name="Zarvel"'
 
 
 class Session:
     def __init__(self, engine, rng):
-        self.engine = engine
-        self.rng = rng
-        self.width = self.height = 0
-        self.moves = []          # (x, y) in record order; colours alternate
+        self.e, self.rng = engine, rng
+        self.width = self.height = self.rule = self.abouts_due = self.engine_moves = 0
+        self.moves = []  # (x, y) in record order; colours alternate
         self.pending_turn = False
-        self.abouts_due = 0
-        self.engine_moves = 0
-        self.rule = 0
 
-    # -- reading ---------------------------------------------------------------------------
     def next_line(self):
-        line = self.engine.read(REPLY_TIMEOUT)
-        if line is None:
-            raise EngineError("engine output ended; transcript:\n" + self.engine.dump())
-        if line.startswith(ABOUT_PREFIX):
-            if self.abouts_due == 0:
-                raise EngineError("unasked ABOUT line; transcript:\n" + self.engine.dump())
-            self.abouts_due -= 1
-            return self.next_line()
-        return line
+        """The next line that is no MESSAGE, draw line or ABOUT reply (those are counted)."""
+        while True:
+            line = self.e.read(TIMEOUT)
+            if line is None:
+                self.e.fail("engine output ended")
+            if line.startswith(ABOUT_PREFIX):
+                if self.abouts_due == 0:
+                    self.e.fail("unasked ABOUT line")
+                self.abouts_due -= 1
+            elif not line.startswith("MESSAGE") and line != "":
+                return line
 
     def expect(self, want):
-        while True:
-            line = self.next_line()
-            if line == want:
-                return
-            if line.startswith("MESSAGE") or line == "":  # the draw message ends in an empty line
-                continue
-            raise EngineError("expected %r, got %r; transcript:\n%s" % (want, line, self.engine.dump()))
+        if (line := self.next_line()) != want:
+            self.e.fail("expected %r, got %r" % (want, line))
 
-    def collect_move(self):
-        """Reads the engine's move for the pending turn and checks it against the model."""
-        while True:
-            line = self.next_line()
-            if line.startswith("MESSAGE") or line == "":
-                continue
-            if not MOVE_RE.match(line):
-                raise EngineError("expected a move, got %r; transcript:\n%s" % (line, self.engine.dump()))
-            x, y = map(int, line.split(","))
-            break
+    def settle(self):
+        """Reads the engine's move for a pending turn and checks it against the model."""
+        if not self.pending_turn:
+            return
         self.pending_turn = False
+        line = self.next_line()
+        if not MOVE_RE.match(line):
+            self.e.fail("expected a move, got %r" % line)
+        x, y = map(int, line.split(","))
         if (x, y) == (-1, -1):
             # A pass is only right when no square is free (under Renju: none FIRST may take).
             if self.width * self.height > len(self.moves) and self.rule != 2:
-                raise EngineError("pass with free squares; transcript:\n" + self.engine.dump())
-            return
-        if not (0 <= x < self.width and 0 <= y < self.height) or (x, y) in self.moves:
-            raise EngineError("illegal engine move %d,%d; transcript:\n%s" % (x, y, self.engine.dump()))
-        self.moves.append((x, y))
-        self.engine_moves += 1
+                self.e.fail("pass with free squares")
+        elif not (0 <= x < self.width and 0 <= y < self.height) or (x, y) in self.moves:
+            self.e.fail("illegal engine move %d,%d" % (x, y))
+        else:
+            self.moves.append((x, y))
+            self.engine_moves += 1
 
-    def settle(self):
-        if self.pending_turn:
-            self.collect_move()
-
-    # -- commands --------------------------------------------------------------------------
     def start(self):
         self.settle()
         if self.rng.random() < 0.3:
             self.height, self.width = self.rng.randint(5, 22), self.rng.randint(5, 22)
-            self.engine.send("RECTSTART %d,%d" % (self.height, self.width))
+            self.e.send("RECTSTART %d,%d" % (self.height, self.width))
         else:
             self.width = self.height = self.rng.choice([10, 15, 19, 20, 22])
-            self.engine.send("START %d" % self.width)
+            self.e.send("START %d" % self.width)
+        self.expect("OK")
+        self.moves = []
+
+    def restart(self):
+        self.settle()
+        self.e.send("RESTART")
         self.expect("OK")
         self.moves = []
 
     def free_square(self):
-        taken = set(self.moves)
         near = [(x + dx, y + dy) for (x, y) in self.moves[-6:] for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
-        candidates = [s for s in near if 0 <= s[0] < self.width and 0 <= s[1] < self.height and s not in taken]
-        if candidates and self.rng.random() < 0.8:
-            return self.rng.choice(candidates)
-        free = [(x, y) for x in range(self.width) for y in range(self.height) if (x, y) not in taken]
+        near = [s for s in near if 0 <= s[0] < self.width and 0 <= s[1] < self.height
+                and s not in self.moves]
+        if near and self.rng.random() < 0.8:
+            return self.rng.choice(near)
+        free = [(x, y) for x in range(self.width) for y in range(self.height) if (x, y) not in self.moves]
         return self.rng.choice(free) if free else None
 
     def turn(self):
         self.settle()
         square = self.free_square()
         if square is None or len(self.moves) + 2 > self.width * self.height:
-            self.restart()
-            return
-        self.engine.send("TURN %d,%d" % square)
+            return self.restart()
+        self.e.send("TURN %d,%d" % square)
         self.moves.append(square)
         self.pending_turn = True
 
     def takeback(self):
         self.settle()
-        if not self.moves:
-            self.engine.send("TAKEBACK 0,0")
-            self.expect("ERROR bad coordinates")
-            return
-        x, y = self.moves.pop()
-        self.engine.send("TAKEBACK %d,%d" % (x, y))
-        self.expect("OK")
+        if self.moves:
+            self.e.send("TAKEBACK %d,%d" % self.moves.pop())
+            self.expect("OK")
+        else:
+            self.e.send("TAKEBACK 0,0")
+            self.expect(BAD)
 
     def board(self):
         self.settle()
         if len(self.moves) + 1 > self.width * self.height:
-            self.restart()
-            return
-        self.engine.send("BOARD")
+            return self.restart()
         n = len(self.moves)
-        for i, (x, y) in enumerate(self.moves):
-            # who only picks the operation; colours follow the order. Mark the engine's side as 1.
-            who = 1 if (n - i) % 2 == 0 else 2
-            self.engine.send("%d,%d,%d" % (x, y, who))
-        self.engine.send("DONE")
+        # who only picks the operation; colours follow the order. The engine's side is 1.
+        for line in ["BOARD"] + ["%d,%d,%d" % (x, y, 1 if (n - i) % 2 == 0 else 2)
+                                 for i, (x, y) in enumerate(self.moves)] + ["DONE"]:
+            self.e.send(line)
         self.pending_turn = True
-
-    def restart(self):
-        self.settle()
-        self.engine.send("RESTART")
-        self.expect("OK")
-        self.moves = []
 
     def info(self):
         key, value = self.rng.choice([
@@ -145,58 +126,50 @@ class Session:
             ("folder", "C:\\data"), ("unknown_key", 7)])
         if key == "rule":
             self.rule = 2 if (value & 4 or value == 2) else value & 1
-        self.engine.send("INFO %s %s" % (key, value))
+        self.e.send("INFO %s %s" % (key, value))
 
     def about(self):
-        self.engine.send("ABOUT")
+        self.e.send("ABOUT")
         self.abouts_due += 1
 
     def stop(self):
         # Only a pending turn answers, with its move; when idle nothing does.
-        self.engine.send(self.rng.choice(["STOP", "yxstop"]))
+        self.e.send(self.rng.choice(["STOP", "yxstop"]))
 
 
 def run(command, crlf, seconds, seed):
+    """Returns the number of commands sent and of engine moves checked."""
     rng = random.Random(seed)
     engine = Engine(command, crlf=crlf)
-    session = Session(engine, rng)
+    s = Session(engine, rng)
     try:
         engine.send("INFO timeout_turn 20")
-        session.start()
-        session.turn()
-        deadline = time.monotonic() + seconds
-        commands = 0
+        s.start()
+        s.turn()
+        deadline, commands = time.monotonic() + seconds, 0
         while time.monotonic() < deadline:
             time.sleep(rng.random() * 0.03)  # land inside the engine's thinking at random
-            action = rng.choices(
-                [session.turn, session.info, session.about, session.takeback, session.board,
-                 session.restart, session.start, session.stop],
-                weights=[50, 12, 10, 8, 8, 3, 2, 6])[0]
-            action()
+            rng.choices([s.turn, s.info, s.about, s.takeback, s.board, s.restart, s.start, s.stop],
+                        weights=[50, 12, 10, 8, 8, 3, 2, 6])[0]()
             commands += 1
-        session.settle()
+        s.settle()
         engine.send("END")
-        while True:  # the rest of the output: ABOUT replies still due, then its end
-            line = engine.read(REPLY_TIMEOUT)
-            if line is None:
-                break
+        while (line := engine.read(TIMEOUT)) is not None:  # ABOUT replies still due, then the end
             if line.startswith(ABOUT_PREFIX):
-                session.abouts_due -= 1
+                s.abouts_due -= 1
             elif line != "" and not line.startswith("MESSAGE"):
-                raise EngineError("unexpected %r after END; transcript:\n%s" % (line, engine.dump()))
-        if session.abouts_due != 0:
-            raise EngineError("%d ABOUT replies missing; transcript:\n%s" % (session.abouts_due, engine.dump()))
-        code = engine.finish(REPLY_TIMEOUT)
-        if code != 0:
-            raise EngineError("exit code %d" % code)
-        return commands, session.engine_moves
+                engine.fail("unexpected %r after END" % line)
+        if s.abouts_due != 0:
+            engine.fail("%d ABOUT replies missing" % s.abouts_due)
+        if engine.finish(TIMEOUT) != 0:
+            engine.fail("exit code %d" % engine.proc.returncode)
+        return commands, s.engine_moves
     finally:
-        engine.kill()
+        engine.close()
 
 
 def main():
     command, crlf, rest = engine_command_from_args(description=__doc__)
-    import argparse
     parser = argparse.ArgumentParser()
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--seed", type=int, default=None)

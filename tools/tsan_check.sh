@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the engine with ThreadSanitizer and runs the pipe tests that exercise the two
-# threads (the turn driver's transcripts, a short self-play and the stress script) against it. Any race or
+# Builds the engine with ThreadSanitizer and runs the pipe tests that exercise its two threads
+# (turns, commands at random moments, self-play, the protocol table) against it. Any race or
 # lock-order report fails the check; the reports are printed.
 #
 #   tools/tsan_check.sh [build-dir]      (default: build-tsan)
@@ -8,37 +8,28 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-build-tsan}
-python=${PYTHON:-python3}
-
 cmake -S "$root" -B "$dir" -DZARVEL_TSAN=ON -DZARVEL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$dir" -j2 --target pbrain-zarvel
 engine=$(cd "$dir" && pwd)/pbrain-zarvel
 
 # The engine's standard error is not read by the tests: reports go to files instead.
 reports=$(cd "$dir" && pwd)/tsan-reports
-rm -rf "$reports"
-mkdir -p "$reports"
+rm -rf "$reports" && mkdir -p "$reports"
 export ZARVEL_TIME_SCALE=${ZARVEL_TIME_SCALE:-5}  # replies come slower under ThreadSanitizer
 export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 
 status=0
-"$python" "$root/tests/turn_test.py" --engine "$engine" || status=1
-"$python" "$root/tools/selfplay.py" --engine "$engine" --rule renju --games 12 \
-    --size 8,10,15,20 --max-moves 80 --seed 1 --quiet || status=1
-"$python" "$root/tools/selfplay.py" --engine "$engine" --rule freestyle --games 6 \
-    --size 10,15 --max-moves 60 --seed 2 --quiet --single || status=1
-# Commands at random moments during thinking: the stop hand-shake under pressure.
-"$python" "$root/tools/stress.py" --engine "$engine" --seconds 30 --seed 5 || status=1
-"$python" "$root/tools/stress.py" --engine "$engine" --seconds 15 --seed 6 --crlf || status=1
-# Refused TURNs that still start a turn, rule changes while thinking, input ending in BOARD.
-"$python" "$root/tests/bad_input_test.py" --engine "$engine" || status=1
+for test in turn protocol; do python3 "$root/tests/${test}_test.py" --engine "$engine" || status=1; done
+python3 "$root/tools/selfplay.py" --engine "$engine" --rule renju --games 12 --size 8,10,15,20 \
+    --max-moves 80 --seed 1 --quiet || status=1
+python3 "$root/tools/selfplay.py" --engine "$engine" --rule freestyle --games 6 --size 10,15 \
+    --max-moves 60 --seed 2 --quiet --single || status=1
+python3 "$root/tools/stress.py" --engine "$engine" --seconds 15 --seed 6 --crlf || status=1
 
 if compgen -G "$reports/report*" > /dev/null; then
     cat "$reports"/report*
-    echo "ThreadSanitizer reported $(cat "$reports"/report* | grep -c '^WARNING: ThreadSanitizer') problem(s)"
+    echo "ThreadSanitizer: $(cat "$reports"/report* | grep -c '^WARNING: ThreadSanitizer') report(s)"
     status=1
 fi
-if [[ $status -eq 0 ]]; then
-    echo "ThreadSanitizer check: no reports"
-fi
+[[ $status -eq 0 ]] && echo "ThreadSanitizer check: no reports"
 exit $status
