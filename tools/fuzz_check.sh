@@ -7,10 +7,7 @@
 # and the command that replays it is printed.
 #
 #   tools/fuzz_check.sh [build-dir] [seconds]      (defaults: build-fuzz, 180)
-#
-# FUZZ_HASH_BUCKETS=0 fuzzes with the engine's full-size hash tables (default: 1024 buckets,
-# which the target clears before every input). The inputs found are kept in
-# <build-dir>/fuzz-corpus, so a later run goes on from there.
+# The inputs found are kept in <build-dir>/fuzz-corpus, so a later run goes on from there.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,9 +24,8 @@ mkdir -p "$dir/fuzz-corpus" "$dir/fuzz-artifacts"
 
 log=$dir/fuzz.log
 # The think thread lives for the whole process (as in the engine); what it holds stays
-# reachable, so leak detection stays on. Memory: about 110 MiB with the target's small hash
-# tables, 310 MiB with the engine's own (32 MiB line table, 192 MiB hash tables, sanitizer
-# shadow); the limit of 1024 MiB stops runaway growth.
+# reachable, so leak detection stays on. Memory: about 110 MiB; the limit of 1024 MiB stops
+# runaway growth.
 export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
 status=0

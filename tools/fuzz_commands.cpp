@@ -2,10 +2,8 @@
 // loop and dispatcher in-process, the think thread included. Every output line is checked as
 // the manager would see it, and the game record (and the board, when built) is checked at
 // each point where the dispatcher itself stops the think thread; any fault aborts, and so
-// does any sanitizer report.
-//
-//   FUZZ_HASH_BUCKETS  buckets of each hash table: a power of two, default MIN_HASH_BUCKETS
-//                      (1024); 0 = the engine's own size (~192 MiB, cleared before every input)
+// does any sanitizer report. The hash tables are the smallest the engine can fall back to,
+// cleared before every input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -254,8 +252,6 @@ int nextByte() {
     return inputData[inputPos++];
 }
 
-size_t hashBucketsWanted = MIN_HASH_BUCKETS;
-
 // Back to the state of a freshly started engine, so that each input replays the same way
 // (up to the timing of the think thread).
 void resetEngine() {
@@ -273,7 +269,7 @@ void resetEngine() {
     rule = RULE_FREESTYLE;
     dataFolder[0] = '\0';
     turnStage = TURN_IDLE;
-    if (hashBucketsWanted != 0) hashBuckets = static_cast<int32_t>(hashBucketsWanted);
+    hashBuckets = MIN_HASH_BUCKETS;
     allocateTables();
     clearTables();  // no entry of an earlier input may steer this one's search
 }
@@ -281,16 +277,6 @@ void resetEngine() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (const char* wanted = std::getenv("FUZZ_HASH_BUCKETS")) {
-        hashBucketsWanted = std::strtoul(wanted, nullptr, 10);
-        bool powerOfTwo = (hashBucketsWanted & (hashBucketsWanted - 1)) == 0;
-        if (hashBucketsWanted != 0 && (!powerOfTwo || hashBucketsWanted < MIN_HASH_BUCKETS ||
-                                       hashBucketsWanted > WANTED_HASH_BUCKETS)) {
-            std::fprintf(stderr, "FUZZ_HASH_BUCKETS: 0 or a power of two from %d to %d\n",
-                         MIN_HASH_BUCKETS, WANTED_HASH_BUCKETS);
-            std::exit(2);
-        }
-    }
     mainThread = std::this_thread::get_id();
     readInputChar = nextByte;
     outputHook = checkOutput;
