@@ -208,15 +208,17 @@ def sync_copy(src):
 
 
 def build(src):
-    return run(["cmake", "--build", os.path.join(src, "build"), "-j2"], src)
+    return run(["cmake", "--build", os.path.join(src, "build"), "-j2", "--target", "pbrain-zarvel",
+                "zarvel_tests"], src)
 
 
-def unit_tests(src, everything):
+def unit_tests(src, everything, quick=False):
     """The unit tests that fail, crash or hang. Without everything, the first crash or hang
-    ends the list; with it, the binary runs again without the tests that already ran."""
+    ends the list (quick: the first failure); with it, the binary runs again without the tests
+    that already ran."""
     caught, ran = [], []
     while True:
-        cmd = [os.path.join(src, "build", "tests", "zarvel_tests")]
+        cmd = [os.path.join(src, "build", "tests", "zarvel_tests")] + ["--gtest_fail_fast"] * quick
         rc, out = run(cmd + ["--gtest_filter=-" + ":".join(ran)] * bool(ran), src, UNIT_TIMEOUT)
         names = r"([\w/]+\.[\w/]+)"
         started = re.findall(r"^\[ RUN      \] " + names, out, re.M)
@@ -261,7 +263,7 @@ def plant(src, fault, args):
         if build(src)[0] != 0:
             caught = ["build"]
         else:
-            caught = unit_tests(src, args.all)
+            caught = unit_tests(src, args.all, args.quick and not args.all)
             if args.all or not caught:
                 caught += pipe_tests(src, args.all, args.quick)
     finally:
@@ -275,7 +277,7 @@ def main():
     parser.add_argument("--only", action="append", help="fault names (comma-separated, repeatable)")
     parser.add_argument("--all", action="store_true", help="run every test for every fault")
     parser.add_argument("--quick", action="store_true",
-                        help="stop the pipe tests at the first that catches the fault")
+                        help="stop at the first test that catches the fault")
     parser.add_argument("--list", action="store_true", help="print the faults (snippets checked)")
     parser.add_argument("--json", help="write the results to this file")
     parser.add_argument("--work", default="/tmp/zarvel-faults",
