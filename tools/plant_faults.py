@@ -9,11 +9,9 @@ one. A failed build counts as caught by "build", a hang as "(timeout)". The real
 touched. Exit status 0 when the run completed, 2 on a tool error (a snippet not found exactly
 once, a copy, configure or clean build that failed, unit tests failing without a fault).
 
-    tools/plant_faults.py [--only NAME[,NAME]] [--all] [--quick] [--list] [--json FILE]
+    tools/plant_faults.py [--only NAME[,NAME]] [--all] [--quick] [--list] [--work DIR]
 """
 import argparse
-import difflib
-import json
 import os
 import re
 import signal
@@ -152,7 +150,6 @@ FAULTS = [
 ]
 
 
-
 class ToolError(Exception):
     pass
 
@@ -279,57 +276,43 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="stop at the first test that catches the fault")
     parser.add_argument("--list", action="store_true", help="print the faults (snippets checked)")
-    parser.add_argument("--json", help="write the results to this file")
     parser.add_argument("--work", default="/tmp/zarvel-faults",
                         help="directory of the copy and its build (default %(default)s)")
     args = parser.parse_args()
-    faults = FAULTS
-    if args.only:
-        wanted = {n for item in args.only for n in item.split(",") if n}
-        if wanted - {f[0] for f in FAULTS}:
-            raise ToolError("unknown faults: " + ", ".join(sorted(wanted - {f[0] for f in FAULTS})))
-        faults = [f for f in FAULTS if f[0] in wanted]
+    wanted = {n for item in args.only or [] for n in item.split(",") if n}
+    if wanted - {f[0] for f in FAULTS}:
+        raise ToolError("unknown faults: " + ", ".join(sorted(wanted - {f[0] for f in FAULTS})))
+    faults = [f for f in FAULTS if not wanted or f[0] in wanted]
     for name, path, old, new in faults:  # a changed source shows up here
-        count = read(os.path.join(ROOT, path)).count(old)
-        if count != 1:
+        if (count := read(os.path.join(ROOT, path)).count(old)) != 1:
             raise ToolError(f"fault {name}: snippet found {count} times in {path}:\n{old}")
+        if args.list:
+            print(f"{name:34} {path:24} {old.strip().splitlines()[0]}")
     if args.list:
-        for name, path, old, new in faults:
-            diff = list(difflib.ndiff(old.splitlines(), new.splitlines()))
-            was = [d[2:].strip() for d in diff if d.startswith("- ")]
-            now = [d[2:].strip() for d in diff if d.startswith("+ ")] or ["(removed)"]
-            print(f"{name:34} {path:24} {was[0]}  ->  {now[0]}")
         return 0
 
     os.nice(19)
     src, started = os.path.join(args.work, "src"), time.time()
     commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
                             capture_output=True, text=True).stdout.strip()
-    mode = "all tests" if args.all else "unit tests, then pipe tests when none failed" + (
-        ", up to the first that catches" if args.quick else "")
+    mode = "all tests" if args.all else "quick" if args.quick else "unit tests, then pipe tests"
     os.makedirs(src, exist_ok=True)
     sync_copy(src)
     log("building and testing the copy without a fault")
-    rc, out = build(src)
-    if rc != 0:
-        raise ToolError("the copy does not build without a fault:\n" + out[-3000:])
-    clean = unit_tests(src, True) + (pipe_tests(src, True, False) if args.all else [])
-    if clean:
+    if (result := build(src))[0] != 0:
+        raise ToolError("the copy does not build without a fault:\n" + result[1][-3000:])
+    if clean := unit_tests(src, True) + (pipe_tests(src, True, False) if args.all else []):
         raise ToolError("tests fail without a fault: " + ", ".join(clean))
     results = []
     for i, fault in enumerate(faults, 1):
         log(f"[{i}/{len(faults)}] {fault[0]} ({fault[1]})")
         results.append(plant(src, fault, args))
         log(f"    {results[-1]['seconds']} s: {', '.join(results[-1]['caught']) or 'NOT CAUGHT'}")
-    minutes = (time.time() - started) / 60
     missed = sum(not r["caught"] for r in results)
     print(f"# tools/plant_faults.py at {commit}; mode: {mode}; {len(results)} faults, "
-          f"{missed} not caught; {minutes:.0f} min")
+          f"{missed} not caught; {(time.time() - started) / 60:.0f} min")
     for r in results:
         print(f"{r['name']:34} {r['file']:24} {', '.join(r['caught']) or 'NOT CAUGHT'}")
-    if args.json:
-        write(args.json, json.dumps({"commit": commit, "mode": mode, "minutes": round(minutes, 1),
-                                     "faults": results}, indent=1) + "\n")
     return 0
 
 
