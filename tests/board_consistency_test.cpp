@@ -1,6 +1,5 @@
-// The incremental board against a recomputation from its cells: random games on every board
-// size and shape under all three rules, make/unmake pairs that must restore the board byte for
-// byte, light moves, the checker's own alarms, and figures only a worked example can pin.
+// The incremental board against the checker's recomputation from the cells (random games on
+// every size and shape under all rules), the checker's own alarms, and a few pinned figures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "board/board.h"
@@ -61,69 +59,35 @@ std::string differenceFrom(const BoardBase& before, bool sortStones = false) {
 // Light moves leave rooms, room sums and T_DOUBLE as they were; scores follow the shapes and
 // evalSum stays their sum.
 Result lightPartsKept(const BoardBase& before) {
+    const BoardBase& b = g_board;
     int64_t sums[2] = {0, 0};
-    for (int t = 0; t < SQUARE_SLOTS; t++) {
-        const SquareInfo &was = before.squares[t], &q = g_board.squares[t];
-        for (int p = 0; p < 2; p++) {
-            sums[p] += q.score[p];
-            if (was.room[p] != q.room[p] || was.roomSum[p] != q.roomSum[p] ||
-                q.score[p] != shapeScore[p][q.shape[p]] * q.roomSum[p] / 32) {
-                return testing::AssertionFailure() << "rooms or score of " << name(t);
-            }
+    for (int t = 0; t < SQUARE_SLOTS * 2; t++) {
+        const SquareInfo &was = before.squares[t / 2], &q = b.squares[t / 2];
+        int p = t % 2;
+        sums[p] += q.score[p];
+        if (was.room[p] != q.room[p] || was.roomSum[p] != q.roomSum[p] ||
+            q.score[p] != shapeScore[p][q.shape[p]] * q.roomSum[p] / 32) {
+            return testing::AssertionFailure() << "rooms or score of " << name(t / 2);
         }
     }
-    const BoardBase& b = g_board;
-    bool doubles = !std::memcmp(before.threatRows[T_DOUBLE], b.threatRows[T_DOUBLE], sizeof b.threatRows[0]) &&
-                   !std::memcmp(before.threatRowMask[T_DOUBLE], b.threatRowMask[T_DOUBLE], sizeof b.threatRowMask[0]);
-    if (doubles && sums[0] == b.evalSum[0] && sums[1] == b.evalSum[1]) return testing::AssertionSuccess();
+    if (!std::memcmp(before.threatRows[T_DOUBLE], b.threatRows[T_DOUBLE], sizeof b.threatRows[0]) &&
+        !std::memcmp(before.threatRowMask[T_DOUBLE], b.threatRowMask[T_DOUBLE], sizeof b.threatRowMask[0]) &&
+        sums[0] == b.evalSum[0] && sums[1] == b.evalSum[1]) {
+        return testing::AssertionSuccess();
+    }
     return testing::AssertionFailure() << "T_DOUBLE changed, or evalSum is not the sum of the scores";
 }
 
 // Random games: stones of both colours and blocks, made and unmade in random order, mostly
-// next to earlier stones so that long lines, fours, fives and overlines occur. After every
-// change the checker passes, and empty squares hold the table's values in the directions a
-// refresh has reached since the reset (updateReach each way from a change), the reset's in
-// the others (the checker accepts either where no stone is within reach).
+// next to earlier stones so that long lines, fours, fives and overlines occur; the checker
+// passes after every change.
 struct RandomGame {
     std::mt19937 rng;
     int rule;
     bool oneColour = false;
-    std::vector<Move> placed;
-    bool reached[4][SQUARE_SLOTS];
+    std::vector<Move> placed = {};
 
     int pick(int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); }
-
-    void changed(int s) {
-        static constexpr int STEP_X[4] = {0, 1, 1, 1}, STEP_Y[4] = {1, 0, -1, 1};
-        for (int d = 0; d < 4; d++) {
-            for (int k = -updateReach; k <= updateReach; k++) {
-                int x = (s >> 5) + k * STEP_X[d], y = (s & 31) + k * STEP_Y[d];
-                if (x >= 0 && y >= 0 && x < boardSize && y < boardSize) reached[d][sq(x, y)] = true;
-            }
-        }
-    }
-
-    Result checked() {
-        if (Result r = consistent(); !r) return r;
-        for (int x = 0; x < boardWidth; x++) {
-            for (int y = 0; y < boardHeight; y++) {
-                for (int d = 0, s = sq(x, y), shape, room; d < 4 && g_board.cell[s] == EMPTY; d++) {
-                    const LineEntry& e = lineTable[readWindow(lineOf(d, s), linePosition(d, s))];
-                    resetPattern(s, d, &shape, &room);
-                    const SquareInfo& q = g_board.squares[s];
-                    for (int p = 0; p < 2; p++) {
-                        Move now((q.shape[p] >> 4 * d) & 15, (q.room[p] >> 4 * d) & 15);
-                        Move want = reached[d][s] ? Move(e.shape[p], e.room[p]) : Move(shape, room);
-                        if (now != want) {
-                            return testing::AssertionFailure() << name(s) << " direction " << d << " holds "
-                                   << now.first << "/" << now.second << ", not " << want.first << "/" << want.second;
-                        }
-                    }
-                }
-            }
-        }
-        return testing::AssertionSuccess();
-    }
 
     // A free square, next to an earlier stone more often than not; -1 when the board is full.
     int freeSquare() {
@@ -135,25 +99,27 @@ struct RandomGame {
             }
             if (inBoard(x, y) && g_board.cell[sq(x, y)] == EMPTY) return sq(x, y);
         }
-        for (int s = 0; s < SQUARE_SLOTS; s++) {
-            if (inBoard(s >> 5, s & 31) && g_board.cell[s] == EMPTY) return s;
-        }
-        return -1;
+        int s = 0;
+        while (s < SQUARE_SLOTS && !(inBoard(s >> 5, s & 31) && g_board.cell[s] == EMPTY)) s++;
+        return s < SQUARE_SLOTS ? s : -1;
     }
 
-    // A first full pair on each of a few free squares may only replace reset values within
-    // reach (checked()); a second restores the board exactly. The same moves made light and
-    // stacked keep the shapes and classes exact (lightPartsKept the rest), and unmade in reverse
-    // restore the board.
+    // On each of a few free squares a light pair, then a full pair, may only replace reset
+    // values within reach: a light pair over the reset's code 1 leaves the table's 0, and the
+    // scores must follow (a later full refresh, seeing no change, would keep them stale). A
+    // second full pair restores the board exactly. The same moves made light and stacked keep
+    // the shapes and classes exact (lightPartsKept the rest), and unmade in reverse restore it.
     void pairsRestore() {
         std::vector<Move> run;
         for (int i = 0, n = 1 + pick(4); i < n; i++) {
             int s = freeSquare(), v = pick(6) == 0 ? BLOCKED : oneColour ? FIRST : 1 + pick(2);
             if (s < 0 || std::any_of(run.begin(), run.end(), [s](Move m) { return m.first == s; })) continue;
+            makeMoveLight(s, v);
+            unmakeMoveLight(s, v);
+            ASSERT_TRUE(consistent()) << "light pair on " << name(s);
             makeMove(s, v);
             unmakeMove(s, v);
-            changed(s);
-            ASSERT_TRUE(checked()) << "first pair on " << name(s);
+            ASSERT_TRUE(consistent()) << "first pair on " << name(s);
             run.push_back({s, v});
         }
         auto before = snapshot();
@@ -180,30 +146,26 @@ struct RandomGame {
         if (pick(6) == 0) (pick(2) ? width : height) = 1 + pick(3);
         newBoard(rule, height, width);
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-        std::memset(reached, 0, sizeof reached);
-        for (int s = 0; s < SQUARE_SLOTS; s++) {
-            if (g_board.cell[s] == BLOCKED) changed(s);  // outside a rectangular board
-        }
         placed.clear();
         oneColour = pick(3) == 0;
-        ASSERT_TRUE(checked()) << "after the reset";
+        ASSERT_TRUE(consistent()) << "after the reset";
         for (int op = 0, operations = std::min(80, 3 * width * height); op < operations; op++) {
             int s = freeSquare();
             if (!placed.empty() && (s < 0 || pick(100) < 35)) {
                 auto [m, v] = placed.back();
                 placed.pop_back();
                 unmakeMove(m, v);
-                changed(m);
-                ASSERT_TRUE(checked()) << "operation " << op << ": unmake " << name(m);
+                ASSERT_TRUE(consistent()) << "operation " << op << ": unmake " << name(m);
                 continue;
             }
             if (s < 0) break;
-            if (pick(4) == 0) ASSERT_NO_FATAL_FAILURE(pairsRestore()) << "operation " << op;
+            if (pick(4) == 0) {
+                ASSERT_NO_FATAL_FAILURE(pairsRestore()) << "operation " << op;
+            }
             int v = pick(12) == 0 ? BLOCKED : oneColour ? (pick(4) == 0 ? SECOND : FIRST) : 1 + int(placed.size() % 2);
             makeMove(s, v);
             placed.push_back({s, v});
-            changed(s);
-            ASSERT_TRUE(checked()) << "operation " << op << ": make " << name(s) << "=" << v;
+            ASSERT_TRUE(consistent()) << "operation " << op << ": make " << name(s) << "=" << v;
         }
         // From an empty board the same moves in any order give the same board (but for the
         // order of the stone list).
@@ -221,32 +183,11 @@ struct RandomGame {
 class RandomGames : public testing::TestWithParam<int> {};
 
 TEST_P(RandomGames, IncrementalStateMatchesRecomputationAfterEveryMove) {
-    RandomGame games{std::mt19937(20240601u + GetParam()), GetParam(), false, {}, {}};
+    RandomGame games{std::mt19937(20240601u + GetParam()), GetParam()};
     for (int game = 0; game < 300; game++) ASSERT_NO_FATAL_FAILURE(games.play()) << "game " << game;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllRules, RandomGames, testing::Values(RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU));
-
-// A light pair over squares still holding the reset's code 1 leaves the table's 0 there; the
-// scores must follow, or a later full refresh (seeing no change) keeps them stale for good.
-TEST(LightMoves, UnmakeOverResetCodesKeepsScoresExact) {
-    newBoard(RULE_RENJU, 15);
-    makeMove(sq(7, 7), FIRST);
-    makeMove(sq(7, 8), FIRST);
-    makeMoveLight(sq(7, 9), FIRST);
-    unmakeMoveLight(sq(7, 9), FIRST);
-    EXPECT_TRUE(consistent());
-    std::mt19937 random(7);
-    for (int game = 0; game < 20; game++) {
-        newBoard(game % 3, 9 + game % 14);
-        for (int move = 0; move < 30; move++) {
-            int s = sq(random() % boardSize, random() % boardSize), v = 1 + move % 2;
-            if (g_board.cell[s] != EMPTY) continue;
-            move % 3 == 0 ? makeMove(s, v) : (makeMoveLight(s, v), unmakeMoveLight(s, v));
-            ASSERT_TRUE(consistent()) << "game " << game << " move " << move;
-        }
-    }
-}
 
 // Each kind of corruption makes the checker fail, naming a refresh that has not come.
 TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
@@ -277,26 +218,17 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     b = good;
 }
 
-// Figures a recomputation cannot give: the pattern sums and reset codes of the empty board
-// (code 1 unless the square ends its line or its diagonal has fewer than five squares within
-// four steps; rooms count the grid squares within four steps; nibble d = direction d), and
-// what one stone changes.
-TEST(PinnedFigures, EmptyBoardAndOneStone) {
+// Figures a recomputation cannot give: the pattern sums of empty boards and of one stone.
+TEST(PinnedFigures, EvaluationSumsOfEmptyBoardsAndOfOneStone) {
     for (int forRule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
         newBoard(forRule, 20);
         EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(444, 444));
         newBoard(forRule, 15);
         EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(194, 194));
+        newBoard(forRule, 15, 9);  // the blocks outside are refreshed within updateReach
+        int sum = forRule == RULE_FREESTYLE ? 47 : 22;
+        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(sum, sum));
     }
-    const struct { int x, y; uint32_t shape, room; } cases[] = {
-        {0, 0, 0x0000, 0x4044}, {0, 7, 0x0001, 0x4448}, {14, 7, 0x0001, 0x4448}, {7, 14, 0x0010, 0x4484},
-        {1, 1, 0x1011, 0x5255}, {3, 0, 0x0010, 0x4374}, {2, 2, 0x1011, 0x6466}, {7, 7, 0x1111, 0x8888},
-    };
-    for (const auto& c : cases) {
-        const SquareInfo& q = g_board.squares[sq(c.x, c.y)];
-        EXPECT_TRUE(q.shape[0] == c.shape && q.shape[1] == c.shape && q.room[0] == c.room) << &c - cases;
-    }
-    EXPECT_EQ(g_board.squares[sq(7, 7)].score[1], 2);
     newBoard(RULE_FREESTYLE, 15);
     makeMove(sq(7, 7), FIRST);
     EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(264, 136));
@@ -305,7 +237,7 @@ TEST(PinnedFigures, EmptyBoardAndOneStone) {
 }
 
 // Moves and blocks through the game record, then a rebuild from the record (blocks first):
-// the board built move by move, colours alternating.
+// the board built move by move.
 TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
     std::mt19937 rng(5);
     for (int trial = 0; trial < 20; trial++) {
@@ -320,10 +252,6 @@ TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
         auto built = snapshot();
         rebuildBoard(tablesRule);
         EXPECT_EQ(differenceFrom(*built), "") << width << "x" << height;
-        for (int i = 0; i < recordCount + blockCount; i++) {
-            const MoveRecord& m = i < recordCount ? gameRecord[i] : blockRecord[i - recordCount];
-            EXPECT_EQ(g_board.cell[sq(m.x, m.y)], i < recordCount ? i % 2 + 1 : BLOCKED);
-        }
     }
     recordCount = blockCount = 0;
 }
