@@ -39,17 +39,16 @@ Result consistent(bool full = true) {
     return testing::AssertionFailure() << failure;
 }
 
-// A copy of the board without the stale tail of the stone list, the list sorted if asked.
-std::unique_ptr<BoardBase> snapshot(bool sortStones = false) {
+// A copy of the board without the stale tail of the stone list.
+std::unique_ptr<BoardBase> snapshot() {
     auto copy = std::make_unique<BoardBase>(g_board);
     std::fill(copy->stones + copy->stoneCount, copy->stones + MAX_STONES, 0u);
-    if (sortStones) std::sort(copy->stones, copy->stones + copy->stoneCount);
     return copy;
 }
 
 // Where the board now differs from before ("" if nowhere).
-std::string differenceFrom(const BoardBase& before, bool sortStones = false) {
-    auto now = snapshot(sortStones);
+std::string differenceFrom(const BoardBase& before) {
+    auto now = snapshot();
     auto a = reinterpret_cast<const char*>(&before), b = reinterpret_cast<const char*>(now.get());
     size_t at = std::mismatch(a, a + sizeof before, b).first - a;
     if (at == sizeof before) return "";

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstring>
 #include <random>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -92,8 +91,8 @@ struct Reference {
     }
 };
 
-// An empty Renju board. A make and unmake on every square replaces the reset's provisional
-// shape codes, so that from then on any make/unmake pair restores every byte.
+// An empty Renju board, every square made and unmade once so that the reset's provisional codes
+// are gone and any make/unmake pair restores every byte.
 Reference emptyBoard(int width, int height) {
     boardWidth = width, boardHeight = height, boardSize = std::max(width, height);
     recordCount = blockCount = 0;
@@ -104,32 +103,20 @@ Reference emptyBoard(int width, int height) {
     return {width, height};
 }
 
-// The board as rows of y, x to the right; '*' marks the square in question.
-std::string picture(int markX, int markY) {
-    std::string out = "\n";
-    for (int y = 0; y < boardHeight; y++, out += '\n') {
-        for (int x = 0; x < boardWidth; x++) out += x == markX && y == markY ? '*' : ".XO#"[g_board.cell[x * 32 + y]];
-    }
-    return out;
-}
-
-// FIRST's stones, the square, whether FIRST may not play there; SECOND's stones. Rows: a double
-// three; a two is no three; a three whose ends both lead to overlines is none; nested: (6, 11)'s
-// split three on column 6 extends on (6, 9), whose row three extends on the double four (5, 9);
-// row 7's extension (7, 7) makes five on the diagonal, so the row holds no three.
+// FIRST's stones, the square, whether FIRST may not play there. Rows: a double three; a three
+// whose ends both lead to overlines is none; nested: (6, 11)'s split three on column 6 extends
+// on (6, 9), whose row three extends on the double four (5, 9); row 7's extension (7, 7) makes
+// five on the diagonal, so the row holds no three.
 TEST(RenjuRule, KnownPositions) {
     const struct { std::vector<std::pair<int, int>> first; int x, y, forbidden; } cases[] = {
-        {{{7, 5}, {7, 6}, {5, 7}, {6, 7}}, 7, 7, 1},
-        {{{4, 4}, {6, 6}, {6, 8}}, 7, 7, 0},
-        {{{7, 5}, {7, 6}, {5, 7}, {6, 7}, {7, 2}, {7, 10}}, 7, 7, 0},
+        {{{7, 5}, {7, 6}, {5, 7}, {6, 7}}, 7, 7, 1}, {{{7, 5}, {7, 6}, {5, 7}, {6, 7}, {7, 2}, {7, 10}}, 7, 7, 0},
         {{{4, 9}, {5, 10}, {6, 8}, {6, 10}, {7, 8}, {7, 9}, {8, 6}, {9, 5}}, 6, 11, 1},
-        {{{4, 4}, {4, 8}, {5, 5}, {6, 6}, {6, 7}, {8, 7}, {8, 8}}, 5, 7, 0},
-    };
+        {{{4, 4}, {4, 8}, {5, 5}, {6, 6}, {6, 7}, {8, 7}, {8, 8}}, 5, 7, 0}};
     for (const auto& c : cases) {
         Reference p = emptyBoard(15, 15);
         for (auto [x, y] : c.first) makeMove(x * 32 + y, FIRST), p.cell[x][y] = FIRST;
-        EXPECT_EQ(isForbidden(c.x * 32 + c.y), c.forbidden) << "engine" << picture(c.x, c.y);
-        EXPECT_EQ(p.forbidden(c.x, c.y), c.forbidden) << "reference" << picture(c.x, c.y);
+        EXPECT_EQ(isForbidden(c.x * 32 + c.y), c.forbidden) << "engine, case " << &c - cases;
+        EXPECT_EQ(p.forbidden(c.x, c.y), c.forbidden) << "reference, case " << &c - cases;
     }
 }
 
@@ -180,14 +167,14 @@ TEST(RenjuRuleAgainstReference, RandomPositions) {
                     Verdict why = p.judge(x, y);
                     verdicts[why]++;
                     decidedByRecursion += (why >= OVERLINE) != p.forbidden(x, y, false);
-                    ASSERT_EQ(isForbidden(x * 32 + y), why >= OVERLINE) << "position " << n << ", seed " << g.seed
-                                                                        << picture(x, y);
+                    ASSERT_EQ(isForbidden(x * 32 + y), why >= OVERLINE)
+                        << "position " << n << ", seed " << g.seed << ", square " << x << "," << y;
                 }
             }
             bool unchanged = !std::memcmp(&before, &g_board, offsetof(BoardBase, stones)) &&
                              before.stoneCount == g_board.stoneCount &&
                              !std::memcmp(before.stones, g_board.stones, sizeof(uint32_t) * g_board.stoneCount);
-            ASSERT_TRUE(unchanged) << "position " << n << ", seed " << g.seed << picture(-1, -1);
+            ASSERT_TRUE(unchanged) << "position " << n << ", seed " << g.seed;
             for (auto s = placed.rbegin(); s != placed.rend(); ++s) p.cell[*s >> 5][*s & 31] = EMPTY, unmakeMove(*s, g_board.cell[*s]);
         }
     }
