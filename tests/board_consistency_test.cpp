@@ -205,28 +205,30 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
         [&] { q.shape[0] ^= 1; }, [&] { q.room[1] ^= 1 << 4; }, [&] { q.score[1]++; }, [&] { b.evalSum[0]++; },
         [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }, [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; },
         [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
-        [&] { for (int p = 0; p < 2; p++) r.shape[p] = (r.shape[p] & ~15u) | shape, r.room[p] = (r.room[p] & ~15u) | room; },
+        [&] {
+            for (int p = 0; p < 2; p++) r.shape[p] = (r.shape[p] & ~15u) | shape, r.room[p] = (r.room[p] & ~15u) | room;
+        },
     };
     for (const auto& corrupt : corruptions) {
         b = good;
         corrupt();
         std::string failure;
         EXPECT_FALSE(checkBoardConsistency(&failure)) << &corrupt - corruptions;
-        EXPECT_NE(failure.find(&corrupt == std::end(corruptions) - 1 ? "within reach" : ""), std::string::npos) << failure;
+        bool last = &corrupt == std::end(corruptions) - 1;
+        EXPECT_NE(failure.find(last ? "within reach" : ""), std::string::npos) << failure;
     }
     b = good;
 }
 
-// Figures a recomputation cannot give: the pattern sums of empty boards and of one stone.
+// Figures a recomputation cannot give: the pattern sums of empty boards (on a rectangular one
+// the blocks outside are refreshed within updateReach) and of one stone.
 TEST(PinnedFigures, EvaluationSumsOfEmptyBoardsAndOfOneStone) {
-    for (int forRule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
-        newBoard(forRule, 20);
-        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(444, 444));
-        newBoard(forRule, 15);
-        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(194, 194));
-        newBoard(forRule, 15, 9);  // the blocks outside are refreshed within updateReach
-        int sum = forRule == RULE_FREESTYLE ? 47 : 22;
-        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(sum, sum));
+    const struct { int rule, height, width, sum; } boards[] = {
+        {RULE_FREESTYLE, 20, 20, 444}, {RULE_STANDARD, 15, 15, 194}, {RULE_RENJU, 15, 15, 194},
+        {RULE_FREESTYLE, 15, 9, 47}, {RULE_STANDARD, 15, 9, 22}, {RULE_RENJU, 20, 20, 444}};
+    for (auto b : boards) {
+        newBoard(b.rule, b.height, b.width);
+        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(b.sum, b.sum)) << b.height << "x" << b.width;
     }
     newBoard(RULE_FREESTYLE, 15);
     makeMove(sq(7, 7), FIRST);

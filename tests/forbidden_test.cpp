@@ -135,16 +135,15 @@ std::vector<int> randomPosition(std::mt19937& rng, Reference& p) {
             x = (c >> 5) + r(-2, 2), y = (c & 31) + r(-2, 2);
         }
         if (p.at(x, y) != EMPTY) continue;
-        int v = r(0, 99) < 3 ? BLOCKED : r(0, 99) < firstShare ? FIRST : SECOND;
-        p.cell[x][y] = static_cast<int8_t>(v);
+        int v = p.cell[x][y] = static_cast<int8_t>(r(0, 99) < 3 ? BLOCKED : r(0, 99) < firstShare ? FIRST : SECOND);
         bool tooLong = false;
         for (int d = 0; d < 4 && v != BLOCKED; d++) tooLong |= p.run(x, y, d) >= 5;
         if (tooLong) {
             p.cell[x][y] = EMPTY;
-            continue;
+        } else {
+            makeMove(x * 32 + y, v);
+            placed.push_back(x * 32 + y);
         }
-        makeMove(x * 32 + y, v);
-        placed.push_back(x * 32 + y);
     }
     return placed;
 }
@@ -175,7 +174,10 @@ TEST(RenjuRuleAgainstReference, RandomPositions) {
                              before.stoneCount == g_board.stoneCount &&
                              !std::memcmp(before.stones, g_board.stones, sizeof(uint32_t) * g_board.stoneCount);
             ASSERT_TRUE(unchanged) << "position " << n << ", seed " << g.seed;
-            for (auto s = placed.rbegin(); s != placed.rend(); ++s) p.cell[*s >> 5][*s & 31] = EMPTY, unmakeMove(*s, g_board.cell[*s]);
+            for (auto s = placed.rbegin(); s != placed.rend(); ++s) {
+                unmakeMove(*s, g_board.cell[*s]);
+                p.cell[*s >> 5][*s & 31] = EMPTY;
+            }
         }
     }
     // The positions must exercise every part of the rule, the recursion included.
