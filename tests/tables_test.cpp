@@ -188,8 +188,7 @@ TEST(BitTables, CountsAndLowestBits) {
         ASSERT_EQ(lowBitIndex[n], std::has_single_bit(n) ? std::countr_zero(n) : 0) << n;
     }
     std::mt19937 rng(3);
-    for (int i = 0; i < 10000; i++) {
-        uint32_t w = (rng() >> (i % 32)) | (1u << (i % 32));
+    for (uint32_t i = 0, w = 1; i < 10000; i++, w = (rng() >> (i % 32)) | (1u << (i % 32))) {
         ASSERT_EQ(lowestBit(w), std::countr_zero(w)) << w;
     }
 }
@@ -198,11 +197,10 @@ TEST(Zobrist, KeysAreNonZeroDistinctSpreadAndFixed) {
     useRule(RULE_FREESTYLE);
     std::set<uint64_t> keys = {0};  // a zero key counts as a repeat
     int bitSet[64] = {}, total = MAX_BOARD * MAX_BOARD * 3;
-    for (int s = 0; s < SQUARE_SLOTS; s++) {
-        for (uint64_t key : zobrist[s]) {
-            for (int b = 0; (s & 31) < MAX_BOARD && b < 64; b++) bitSet[b] += (key >> b) & 1;
-            if ((s & 31) < MAX_BOARD) keys.insert(key);
-        }
+    for (int s = 0; s < SQUARE_SLOTS * 3; s++) {
+        uint64_t key = zobrist[s / 3][s % 3];
+        for (int b = 0; ((s / 3) & 31) < MAX_BOARD && b < 64; b++) bitSet[b] += (key >> b) & 1;
+        if (((s / 3) & 31) < MAX_BOARD) keys.insert(key);
     }
     EXPECT_EQ(static_cast<int>(keys.size()), total + 1);
     for (int b = 0; b < 64; b++) EXPECT_TRUE(bitSet[b] > total * 4 / 10 && bitSet[b] < total * 6 / 10) << b;
