@@ -1,5 +1,5 @@
-// The line-pattern tables against worked windows and against a slow classifier that only
-// counts stones along the eleven cells; the shape-word tables, the bit tables and the keys.
+// The line-pattern tables against a slow classifier that counts stones along the eleven cells,
+// and a few codes it cannot tell apart; the shape words, bit tables and keys.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,38 +28,18 @@ uint32_t window(const std::string& cells) {
     return w;
 }
 
-std::string cellsOf(uint32_t w) {
-    std::string text;
-    for (int k = 0; k < 11; k++) text += ".xo#"[(w >> (2 * k)) & 3];
-    return text;
-}
-
-TEST(LineTable, WorkedWindows) {
-    const struct {
-        const char* cells;
-        int expected[3][4];  // per rule: shape[0], shape[1], room[0], room[1]; -1 = not given
-    } cases[] = {
-        {"...........", {{0, 0, 8, 8}, {0, 0, 8, 8}, {0, 0, 8, 8}}},
-        {"..xxx.x....", {{12, 0, 8, 0}, {12, 0, 8, 0}, {12, 0, 8, 0}}},
-        {".xxxx.x....", {{12, 0, 8, 0}, {13, 0, 8, 0}, {13, 0, 8, 0}}},
-        {".oooo.o....", {{0, 12, 0, 8}, {0, 13, 0, 8}, {0, 12, 0, 8}}},
-        {"..xxx..x...", {{11, -1, -1, -1}, {9, -1, -1, -1}, {9, -1, -1, -1}}},
-        {"x.xxx..x...", {{11, -1, -1, -1}, {0, -1, -1, -1}, {0, -1, -1, -1}}},
-        {"..ooo..o...", {{-1, 11, -1, -1}, {-1, 9, -1, -1}, {-1, 11, -1, -1}}},
-        {".xxx..x....", {{9, -1, -1, -1}, {5, -1, -1, -1}, {5, -1, -1, -1}}},
-        {".oxxx......", {{9, 0, 7, 4}, {9, 0, 7, 4}, {9, 0, 7, 4}}},
-    };
+// Codes the classifier below does not separate (9 from 10, 7 from 8, the lower ones): the first
+// player's under free-style and under the exact-five rules; the second player's are 0.
+TEST(LineTable, PinnedCodes) {
+    const struct { const char* cells; int free, exact; } cases[] = {
+        {"..xxx..x...", 11, 9}, {".xxx..x....", 9, 5}, {".oxxx......", 9, 9}, {"...xx......", 8, 8},
+        {"..#xx......", 6, 6}, {"...x..x....", 7, 7}, {"...x.......", 4, 4}};
     for (int forRule : RULES) {
         useRule(forRule);
         for (const auto& c : cases) {
             const LineEntry& e = lineTable[window(c.cells)];
-            const int got[4] = {e.shape[0], e.shape[1], e.room[0], e.room[1]};
-            for (int i = 0; i < 4; i++) {
-                if (c.expected[forRule][i] >= 0) {
-                    EXPECT_EQ(got[i], c.expected[forRule][i]) << c.cells << " rule " << forRule;
-                }
-            }
-            EXPECT_EQ(computeLineEntry(window(c.cells), forRule).shape[0], e.shape[0]) << c.cells;
+            EXPECT_EQ(e.shape[0], forRule == RULE_FREESTYLE ? c.free : c.exact) << c.cells << " rule " << forRule;
+            EXPECT_EQ(e.shape[1] | (computeLineEntry(window(c.cells), forRule).shape[0] ^ e.shape[0]), 0) << c.cells;
         }
     }
 }
@@ -78,20 +58,18 @@ struct SlowLine {
         int l = at, r = at;
         while (l > 0 && c[l - 1] == v) l--;
         while (r < 10 && c[r + 1] == v) r++;
-        if (left != nullptr) *left = l, *right = r;
+        if (left) *left = l, *right = r;
         return r - l + 1;
     }
 
     bool five(int n) const { return exact ? n == 5 : n >= 5; }
 
     // Whether f holds once v has played the empty cell e as well.
-    template <typename F>
-    bool with(int e, F f) {
+    bool with(int e, auto f) {
         if (e < 1 || e > 9 || e == 5 || c[e] != EMPTY) return false;
         c[e] = v;
         bool holds = f();
-        c[e] = EMPTY;
-        return holds;
+        return c[e] = EMPTY, holds;
     }
 
     bool anyCell(auto f) { return std::ranges::any_of(std::views::iota(1, 10), f); }
@@ -165,8 +143,9 @@ TEST(LineTable, AgreesWithSlowClassifierOnEveryWindow) {
             for (int v = 1; v <= 2; v++) {
                 const char* property = breach(w, v, forRule);
                 if (property == nullptr || !reported.insert(property).second) continue;
-                ADD_FAILURE() << "rule " << forRule << ", player " << v << ": " << property << ", e.g. "
-                              << cellsOf(w);
+                std::string cells;
+                for (int k = 0; k < 11; k++) cells += ".xo#"[(w >> (2 * k)) & 3];
+                ADD_FAILURE() << "rule " << forRule << ", player " << v << ": " << property << ", e.g. " << cells;
             }
         }
     }
@@ -182,61 +161,46 @@ TEST(ShapeWords, ScoresDependOnTheCodesNotOnTheirDirections) {
             int sorted = n[0] | (n[1] << 4) | (n[2] << 8) | (n[3] << 12);
             for (int p = 0; p < 2; p++) {
                 wrong += shapeScore[p][word] != shapeScore[p][sorted];
-                int score = shapeScore[p][word];
-                outOfRange += n[3] <= SHAPE_OVERLINE && (score < -2 || score > 6253);
+                outOfRange += n[3] <= SHAPE_OVERLINE && (shapeScore[p][word] < -2 || shapeScore[p][word] > 6253);
             }
             wrong += shapeSum[word] != shapeSum[sorted] || shapeFlags[word] != shapeFlags[sorted];
             playersDiffer += shapeScore[0][word] != shapeScore[1][word];
         }
-        EXPECT_EQ(wrong, 0) << "rule " << forRule;
-        EXPECT_EQ(outOfRange, 0) << "rule " << forRule;
+        EXPECT_EQ(wrong | outOfRange | shapeScore[0][0] | shapeScore[1][0], 0) << "rule " << forRule;
         EXPECT_EQ(playersDiffer > 0, forRule == RULE_RENJU) << "only Renju treats the first player apart";
-        EXPECT_EQ(shapeScore[0][0] | shapeScore[1][0], 0);
         for (int d = 0; d < 4; d++) EXPECT_EQ(shapeScore[1][SHAPE_FIVE << (4 * d)], 103) << d;
     }
-    // Renju (the last rule built): nothing for the first player's double fours, double threes
-    // and four with two threes, where the second player keeps their value, nor for an overline
-    // without a five; a five wins even beside an overline or a double four, and a four with a
-    // three is no foul.
+    // Renju (built last): the first player's double fours, double threes, four with two threes
+    // and overline are worth nothing (the second player's keep their value); a five wins even
+    // beside an overline or a double four, and a four with a three is no foul.
     for (int word : {0x0099, 0x0A90, 0x9B00, 0x0888, 0x0778, 0x7879}) {
-        EXPECT_EQ(shapeScore[0][word], 0) << word;
-        EXPECT_GT(shapeScore[1][word], 0) << word;
+        EXPECT_TRUE(shapeScore[0][word] == 0 && shapeScore[1][word] > 0) << word;
     }
     EXPECT_EQ(shapeScore[0][0x000D] | shapeScore[0][0x05D5], 0);
-    EXPECT_GT(shapeScore[0][0x00DC], 0);
-    EXPECT_GT(shapeScore[0][0x09C9], 0);
+    EXPECT_TRUE(shapeScore[0][0x00DC] > 0 && shapeScore[0][0x09C9] > 0);
     EXPECT_EQ(shapeScore[0][0x0097], shapeScore[1][0x0097]);
 }
 
 TEST(BitTables, CountsAndLowestBits) {
     useRule(RULE_FREESTYLE);
-    EXPECT_EQ(bitCount[32768], 1);
-    EXPECT_EQ(bitCount[32767], 15);
-    EXPECT_EQ(lowBitIndex[32768], 15);
     for (unsigned n = 0; n <= 32768; n++) {
         ASSERT_EQ(bitCount[n], std::popcount(n)) << n;
         ASSERT_EQ(lowBitIndex[n], std::has_single_bit(n) ? std::countr_zero(n) : 0) << n;
     }
     std::mt19937 rng(3);
-    for (int i = 0; i < 10000; i++) {
-        uint32_t w = rng() >> (i % 31);
-        if (w != 0) {
-            ASSERT_EQ(lowestBit(w), std::countr_zero(w)) << w;
-        }
+    for (uint32_t i = 0, w = 1; i < 10000; i++, w = (rng() >> (i % 32)) | (1u << (i % 32))) {
+        ASSERT_EQ(lowestBit(w), std::countr_zero(w)) << w;
     }
-    for (int b = 0; b <= 31; b++) EXPECT_EQ(lowestBit(1u << b), b);
 }
 
 TEST(Zobrist, KeysAreNonZeroDistinctSpreadAndFixed) {
     useRule(RULE_FREESTYLE);
     std::set<uint64_t> keys = {0};  // a zero key counts as a repeat
     int bitSet[64] = {}, total = MAX_BOARD * MAX_BOARD * 3;
-    for (int s = 0; s < SQUARE_SLOTS; s++) {
-        for (uint64_t key : zobrist[s]) {
-            if ((s & 31) >= MAX_BOARD) continue;
-            keys.insert(key);
-            for (int b = 0; b < 64; b++) bitSet[b] += (key >> b) & 1;
-        }
+    for (int s = 0; s < SQUARE_SLOTS * 3; s++) {
+        uint64_t key = zobrist[s / 3][s % 3];
+        for (int b = 0; ((s / 3) & 31) < MAX_BOARD && b < 64; b++) bitSet[b] += (key >> b) & 1;
+        if (((s / 3) & 31) < MAX_BOARD) keys.insert(key);
     }
     EXPECT_EQ(static_cast<int>(keys.size()), total + 1);
     for (int b = 0; b < 64; b++) EXPECT_TRUE(bitSet[b] > total * 4 / 10 && bitSet[b] < total * 6 / 10) << b;
