@@ -1,11 +1,11 @@
-// The alpha-beta search at fixed depths and node budgets: decisions and forced replies,
-// the defence against open threes, wins by fours (against the four-threat search on random
-// positions) and by fours and threes, the root's interrupted iterations and stopping rules,
-// the time-budget feedback, determinism and the index guards.
+// The alpha-beta search at fixed depths and node budgets: pinned node counts, the root moves
+// searched in forced and tactical positions, wins the four-threat search finds, the root's
+// interrupted iterations, and the rules that stop the depth loop or extend its time.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <set>
+#include <tuple>
 
 #include "search/candidates.h"
 #include "search/rootsearch.h"
@@ -52,86 +52,84 @@ protected:
     }
 };
 
-const Picture FOUR_TO_BLOCK = from(5, {"", "", "...XOOOO..", "", "..X...X"});
-
-TEST_F(Search, TakesFivesAndBlocksThemWithOneMove) {
-    for (int r : RULES) {
-        for (bool swap : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "rule " << r << (swap ? " colours swapped" : ""));
-            int x = swap ? SECOND : FIRST;
-            buildPosition(r, from(5, {"", "", "...XXXX..", "", ".O.O.O"}), swap);
-            Result won = run(x, 10);
-            EXPECT_EQ(won.value, WIN_SCORE + 1);
-            EXPECT_EQ(won.depth, 1);
-
-            // The block is the only move, at every depth, and the loop stops after depth 5.
-            buildPosition(r, FOUR_TO_BLOCK, swap);
-            Result blocked = run(x, 12);
-            EXPECT_EQ(blocked.move, sq(8, 7));
-            EXPECT_EQ(searchedSquares(0), std::set<int>{sq(8, 7)});
-            EXPECT_EQ(blocked.depth, 5);
-            EXPECT_EQ(singleCandidate, 1);
-            rootDepth = 4;  // a node at depth 0, where it would otherwise be a leaf
-            nodeSearch(0, -100, 100, x, 0);
-            EXPECT_EQ(searchedSquares(4), std::set<int>{sq(8, 7)});
-        }
+// The search's "perft": node counts, values and moves of fixed searches with fixed keys. Any
+// change to the order, the pruning or the extensions moves them; when the change is meant,
+// put the new figures here (the bench signature moves with them).
+TEST_F(Search, NodeCountsArePinned) {
+    struct Pinned {
+        int rule;
+        Picture picture;
+        int side, depth;
+        Result expected;
+    };
+    const Pinned CASES[] = {
+        {RULE_FREESTYLE, from(6, {"......XO", ".....OX", "....X"}), SECOND, 6, {-44, 197, 19259, 6}},
+        {RULE_STANDARD, from(7, {".......XOX", ".......XO", ".......O"}), FIRST, 6, {111, 262, 8283, 6}},
+        {RULE_RENJU, from(5, {"", "......O", ".....XXO", "......XO", ".....X"}), SECOND, 6, {42, 233, 23803, 6}},
+    };
+    drawZobristKeys(1);
+    for (const Pinned& c : CASES) {
+        buildPosition(c.rule, c.picture);
+        Result r = run(c.side, c.depth);
+        EXPECT_EQ(r.nodes, c.expected.nodes) << "rule " << c.rule;
+        EXPECT_EQ(r.value, c.expected.value) << "rule " << c.rule;
+        EXPECT_EQ(r.move, c.expected.move) << "rule " << c.rule;
     }
 }
 
-// The opponent's three in row 7 ('O'), with what the defence list must hold: the open-four
-// squares, the extra defence squares and the side's own four squares (column 1).
-struct DefenceCase {
-    const char* row;
-    std::set<int> squares;
-};
+// O's three in row 7 against X's own fours in column 1.
+Picture openThree(const char* row) { return {"", ".O", ".X", ".X", ".X", "", "", row, "", "", "", "", "............X"}; }
 
-TEST_F(Search, OpenThreesAreMetByTheDefenceListOnly) {
-    const std::set<int> OWN_FOURS = {sq(1, 5), sq(1, 6)};
-    const DefenceCase CASES[] = {
-        {"....O.OO....", {sq(5, 7), sq(3, 7), sq(8, 7)}},  // split: the gap and both ends
-        {".....OOO....", {sq(4, 7), sq(8, 7)}},             // straight: both ends, no more
-        {"...OOO.X....", {sq(2, 7), sq(6, 7), sq(1, 7)}},   // own stone on one side
+// Under every rule for either colour (X the side to move): the root's moves, the one chosen,
+// the value and the depth reached (0: not checked). O's open three is met by the defence list
+// only: its open-four squares, the extra defence squares and X's own fours (1,5) and (1,6).
+TEST_F(Search, RootMovesInForcedAndTacticalPositions) {
+    const struct {
+        Picture picture;
+        int depth;
+        std::set<int> searched;
+        int move, wantDepth;
+        bool wins;
+    } ROWS[] = {
+        {from(5, {"", "", "...XXXX..", "", ".O.O.O"}), 10, {}, -1, 1, true},  // a five to take
+        {from(5, {"", "", "...XOOOO..", "", "..X...X"}), 12, {sq(8, 7)}, sq(8, 7), 5, false},  // one block
+        {openThree("....O.OO...."), 4, {sq(5, 7), sq(3, 7), sq(8, 7), sq(1, 5), sq(1, 6)}, -1, 4, false},
+        {openThree(".....OOO...."), 4, {sq(4, 7), sq(8, 7), sq(1, 5), sq(1, 6)}, -1, 4, false},
+        {openThree("...OOO.X...."), 4, {sq(2, 7), sq(6, 7), sq(1, 7), sq(1, 5), sq(1, 6)}, -1, 4, false},
+        // A four-three, and a double three (forbidden for the first player under Renju).
+        {from(3, {"", ".......O", ".......X", ".......X", ".......X", ".....XX", "", "", "O"}), 6, {}, sq(7, 8), 0,
+         true},
+        {from(3, {"", "", "", ".......X", ".......X", ".....XX", "", "", "OO.O"}), 6, {}, sq(7, 8), 0, true},
     };
     for (int r : RULES) {
         for (bool swap : {false, true}) {
-            for (const DefenceCase& c : CASES) {
-                SCOPED_TRACE(testing::Message() << "rule " << r << " swap " << swap << " row " << c.row);
+            for (const auto& row : ROWS) {
+                SCOPED_TRACE(testing::Message() << "rule " << r << " swap " << swap << " row " << &row - ROWS);
                 int side = swap ? SECOND : FIRST;
-                buildPosition(r, {"", ".O", ".X", ".X", ".X", "", "", c.row, "", "", "", "", "............X"}, swap);
-                std::set<int> expected = c.squares;
-                expected.insert(OWN_FOURS.begin(), OWN_FOURS.end());
-                Result res = run(side, 4);
-                EXPECT_EQ(searchedSquares(0), expected);
-                EXPECT_TRUE(expected.count(res.move));
+                buildPosition(r, row.picture, swap);
+                Result res = run(side, row.depth);
+                if (&row == ROWS + 6 && r == RULE_RENJU && side == FIRST) {
+                    EXPECT_NE(res.move, sq(7, 8));
+                    continue;
+                }
+                EXPECT_EQ(res.value >= MATE_BOUND, row.wins);
+                if (row.wantDepth > 0) EXPECT_EQ(res.depth, row.wantDepth);
+                if (row.move >= 0) EXPECT_EQ(res.move, row.move);
+                if (row.searched.empty()) continue;
+                EXPECT_EQ(searchedSquares(0), row.searched);
+                EXPECT_TRUE(row.searched.count(res.move));
+                if (row.move < 0) continue;
+                EXPECT_EQ(singleCandidate, 1);  // why the loop stopped after depth 5
+                rootDepth = 4;  // a node at depth 0, where it would otherwise be a leaf
+                nodeSearch(0, -100, 100, side, 0);
+                EXPECT_EQ(searchedSquares(4), row.searched);
             }
         }
     }
 }
 
-TEST_F(Search, WinsByFoursAndThrees) {
-    // A four-three (every rule, both colours) and a double three (not for FIRST under Renju).
-    const Picture FOUR_THREE = from(3, {"", ".......O", ".......X", ".......X", ".......X", ".....XX", "", "", "O"});
-    const Picture THREE_THREE = from(3, {"", "", "", ".......X", ".......X", ".....XX", "", "", "OO.O"});
-    for (int r : RULES) {
-        for (bool swap : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "rule " << r << " swap " << swap);
-            int side = swap ? SECOND : FIRST;
-            buildPosition(r, FOUR_THREE, swap);
-            Result res = run(side, 6);
-            EXPECT_GE(res.value, MATE_BOUND);
-            EXPECT_EQ(res.move, sq(7, 8));
-            buildPosition(r, THREE_THREE, swap);
-            res = run(side, 6);
-            if (r == RULE_RENJU && side == FIRST) {
-                EXPECT_NE(res.move, sq(7, 8));  // forbidden
-            } else {
-                EXPECT_GE(res.value, MATE_BOUND);
-                EXPECT_EQ(res.move, sq(7, 8));
-            }
-        }
-    }
-
-    // Every win the four-threat search finds on random positions, the search finds too.
+// Every win the four-threat search finds on random positions, the search finds too.
+TEST_F(Search, FindsTheWinsOfTheFourThreatSearch) {
     std::mt19937 rng(77);
     std::vector<int> placed;
     for (int r : RULES) {
@@ -140,33 +138,15 @@ TEST_F(Search, WinsByFoursAndThrees) {
             randomPosition(rng, r, placed);
             for (int side : {FIRST, SECOND}) {
                 clearTables();
-                rootDepth = 0;
+                rootDepth = g_abort = 0;
                 timeLimit = INT32_MAX;
                 searchStartTime = clockMs();
-                g_abort = 0;
                 if (threatSearch(0, side, 0, 0) <= 0) continue;
                 wins++;
                 ASSERT_GE(run(side, 3).value, MATE_BOUND) << "rule " << r << " position " << n << " side " << side;
             }
         }
         EXPECT_GE(wins, 25) << "rule " << r;
-    }
-}
-
-TEST_F(Search, NoLegalMoveLosesUnlessTheBoardIsFull) {
-    // Renju, FIRST to move: SECOND's five square makes an overline for FIRST.
-    buildPosition(RULE_RENJU, from(2, {".....X", ".....O", ".....O", ".....O", ".....O", "..XXX.XX"}));
-    Result res = run(FIRST, 10);
-    EXPECT_EQ(res.depth, 1);
-    EXPECT_EQ(res.value, -(1 + 9999998));
-    EXPECT_EQ(res.move, -1);
-
-    // A full board is a draw, blocks or not (no line of five fits on 4 x 4).
-    for (int blocks : {0, 2}) {
-        emptyBoard(RULE_RENJU, 4, 4);
-        for (int s = 0; s < 16; s++) makeMove(sq(s / 4, s % 4), s < blocks ? BLOCKED : 1 + (s / 2) % 2);
-        EXPECT_EQ(run(FIRST, 3).value, 0);
-        EXPECT_EQ(rootSearch(1, -100000000, 100000000, SECOND, 0), 0);
     }
 }
 
@@ -211,47 +191,38 @@ TEST_F(Search, StableBestMoveEndsTheLoopUnlessTimeIsPlenty) {
         // the loop ends once the best move has stood five times, an eighth of it having passed.
         timeoutTurn = 400000;
         timeLeft = plenty ? 1000000000 : 9600000;
-        stableCount = largeValue = scoreDropped = extensionFlag = 0;
+        stableCount = largeValue = scoreDropped = extensionFlag = g_abort = stopRequested = 0;
         plentyOfTime = false;
-        g_abort = 0;
-        stopRequested = 0;
         computeTimeLimit(4);
         searchStartTime = clockMs() - 55000;  // over an eighth of the budget, under a quarter
         depthLoop(FIRST, 0, plenty ? 7 : 20);
-        if (plenty) {
-            EXPECT_EQ(rootDepth, 7);
-        } else {
-            EXPECT_EQ(stableCount, 5);
-            EXPECT_LT(rootDepth, 20);
-        }
+        EXPECT_EQ(rootDepth, plenty ? 7 : 6);
+        if (!plenty) EXPECT_EQ(stableCount, 5);
     }
 }
 
+// More time when the first root move scores well below the last iteration (a quarter of a
+// large value, else 50) or a later root move beats it; none after an abort.
 TEST_F(Search, BudgetFeedback) {
     timeoutTurn = 100000;
     timeLeft = 240000;
-    struct Drop {
-        int32_t last, value, dropped;
-    };
-    for (Drop d : {Drop{300, 225, 1}, Drop{300, 226, 0}, Drop{0, -50, 1}, Drop{0, -49, 0}, Drop{-400, -500, 1},
-                   Drop{-400, -499, 0}}) {
+    for (auto [last, value, dropped] : {std::tuple{300, 225, 1}, {300, 226, 0}, {0, -50, 1}, {0, -49, 0},
+                                        {-400, -500, 1}, {-400, -499, 0}}) {
         largeValue = 1;
         scoreDropped = extensionFlag = g_abort = 0;
-        lastIterationValue = d.last;
+        lastIterationValue = last;
         timeLimit = 1234;
-        scoreDropRule(d.value);
-        EXPECT_EQ(scoreDropped, d.dropped) << d.last << " " << d.value;
-        EXPECT_EQ(timeLimit, d.dropped ? 240000 * 3 / 24 : 1234);
+        scoreDropRule(value);
+        EXPECT_EQ(scoreDropped, dropped) << last << " " << value;
+        EXPECT_EQ(timeLimit, dropped ? 240000 * 3 / 24 : 1234);
     }
     bestMoveChangeRule();
-    EXPECT_EQ(extensionFlag, 1);
-    EXPECT_EQ(timeLimit, 240000 * 3 / 24);  // largeValue and now extensionFlag
+    EXPECT_EQ(std::tuple(extensionFlag, timeLimit), std::tuple(1, 240000 * 3 / 24));
     g_abort = 1;
     scoreDropRule(-100000);
     bestMoveChangeRule();
     EXPECT_EQ(scoreDropped + extensionFlag, 0);
     g_abort = 0;
-
     // largeValue: under Renju shifted 75 against FIRST and for SECOND.
     buildPosition(RULE_RENJU, from(7, {"", ".......X"}));
     for (int side : {FIRST, SECOND}) {
@@ -261,66 +232,24 @@ TEST_F(Search, BudgetFeedback) {
     }
 }
 
-TEST_F(Search, SameSearchSameResult) {
-    std::mt19937 rng(11);
-    std::vector<int> placed;
-    for (int r : RULES) {
-        randomPosition(rng, r, placed);
-        Result first = run(SECOND, 6);
-        Result again = run(SECOND, 6);
-        run(FIRST, 5);  // something else in between
-        Result later = run(SECOND, 6);
-        for (const Result& other : {again, later}) {
-            EXPECT_EQ(other.value, first.value);
-            EXPECT_EQ(other.move, first.move);
-            EXPECT_EQ(other.nodes, first.nodes);
-        }
+// No legal move loses (Renju: O's five square is X's overline), a full board is a draw, and
+// past the last per-ply record a node is a leaf.
+TEST_F(Search, NoLegalMoveFullBoardAndIndexGuards) {
+    buildPosition(RULE_RENJU, from(2, {".....X", ".....O", ".....O", ".....O", ".....O", "..XXX.XX"}));
+    Result res = run(FIRST, 10);
+    EXPECT_EQ(std::tuple(res.value, res.move, res.depth), std::tuple(-(1 + 9999998), -1, 1));
+    for (int blocks : {0, 2}) {  // no line of five fits on 4 x 4
+        emptyBoard(RULE_RENJU, 4, 4);
+        for (int s = 0; s < 16; s++) makeMove(sq(s / 4, s % 4), s < blocks ? BLOCKED : 1 + (s / 2) % 2);
+        EXPECT_EQ(run(FIRST, 3).value, 0);
+        EXPECT_EQ(rootSearch(1, -100000000, 100000000, SECOND, 0), 0);
     }
-}
-
-TEST_F(Search, IndexGuardsAtTheEndsOfTheRecords) {
     EXPECT_EQ(killersAt(-40), killerTable[0]);
     EXPECT_EQ(killersAt(100000), killerTable[MAX_PLY - 1]);
-    // A 22 x 22 board with four squares left (no line holds five of one colour).
-    emptyBoard(RULE_STANDARD, 22, 22);
-    for (int x = 0; x < 22; x++) {
-        for (int y = 0; y < 22; y++) {
-            bool corner = (x == 0 || x == 21) && (y == 0 || y == 21);
-            if (!corner) makeMove(sq(x, y), (x + 2 * y) % 4 < 2 ? FIRST : SECOND);
-        }
-    }
-    Result res = run(FIRST, 30);
-    EXPECT_TRUE(open(res.move));
-    // Past the last per-ply record a node is a leaf.
     rootDepth = MAX_PLY + 5;
     int64_t nodes = g_nodeCount;
     nodeSearch(3, -100, 100, FIRST, 0);
     EXPECT_EQ(g_nodeCount - nodes, 1);
-}
-
-// The search's "perft": node counts, values and moves of fixed searches with fixed keys. Any
-// change to the order, the pruning or the extensions moves them; when the change is meant,
-// put the new figures here (the bench signature moves with them).
-TEST_F(Search, NodeCountsArePinned) {
-    struct Pinned {
-        int rule;
-        Picture picture;
-        int side, depth;
-        Result expected;
-    };
-    const Pinned CASES[] = {
-        {RULE_FREESTYLE, from(6, {"......XO", ".....OX", "....X"}), SECOND, 6, {-44, 197, 19259, 6}},
-        {RULE_STANDARD, from(7, {".......XOX", ".......XO", ".......O"}), FIRST, 6, {111, 262, 8283, 6}},
-        {RULE_RENJU, from(5, {"", "......O", ".....XXO", "......XO", ".....X"}), SECOND, 6, {42, 233, 23803, 6}},
-    };
-    drawZobristKeys(1);
-    for (const Pinned& c : CASES) {
-        buildPosition(c.rule, c.picture);
-        Result r = run(c.side, c.depth);
-        EXPECT_EQ(r.nodes, c.expected.nodes) << "rule " << c.rule;
-        EXPECT_EQ(r.value, c.expected.value) << "rule " << c.rule;
-        EXPECT_EQ(r.move, c.expected.move) << "rule " << c.rule;
-    }
 }
 
 }  // namespace

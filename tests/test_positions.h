@@ -42,9 +42,7 @@ inline void emptyBoard(int forRule, int width = 15, int height = 15) {
 // Every empty square refreshed once: make/unmake pairs then restore the board byte for byte.
 inline void settle() {
     for (int s = 0; s < SQUARE_SLOTS; s++) {
-        if (!open(s)) continue;
-        makeMove(s, FIRST);
-        unmakeMove(s, FIRST);
+        if (open(s)) makeMove(s, FIRST), unmakeMove(s, FIRST);
     }
 }
 
@@ -104,10 +102,9 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
         makeMove(sq(x, y), who);
         if (quiet && (hasThreat(T_FIVE, who - 1) || hasThreat(T_OPEN_FOUR, who - 1))) {
             unmakeMove(sq(x, y), who);
-            continue;
+        } else {
+            placed.push_back(sq(x, y)), i++;
         }
-        placed.push_back(sq(x, y));
-        i++;
     }
     settle();
 }

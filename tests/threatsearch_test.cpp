@@ -2,26 +2,21 @@
 // reported win is replayed stone by stone until a five stands on the board.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "board/board.h"
 #include "board/forbidden.h"
-#include "protocol/game.h"
-#include "protocol/settings.h"
 #include "search/search.h"
-#include "tactics/hashtable.h"
 #include "tactics/threatsearch.h"
 #include "tests/test_positions.h"
 
 namespace {
 
 using namespace testpos;
+constexpr int32_t T = THREAT_WIN;
 
 // The board record with the stale tail of the stone list cleared (unmake leaves it).
 std::unique_ptr<BoardBase> snapshot() {
@@ -37,9 +32,7 @@ bool unchangedSince(const BoardBase& b) { return std::memcmp(&b, snapshot().get(
 void allowSearch() {
     timeLimit = 1 << 30;
     searchStartTime = clockMs();
-    stopRequested = 0;
-    g_abort = 0;
-    rootDepth = 0;
+    stopRequested = g_abort = rootDepth = 0;
 }
 
 int32_t node(int depth, int side, int role, int t) {
@@ -108,9 +101,8 @@ std::string replayDefender(int side, int t, int& budget) {
 // The root search for side; what went wrong: the board changed, or a win does not replay.
 std::string rootSearch(int side, int32_t& value, int64_t& nodes) {
     auto before = snapshot();
-    allowSearch();
     nodes = g_nodeCount;
-    value = threatSearch(0, side, 0, 0);
+    value = node(0, side, 0, 0);
     nodes = g_nodeCount - nodes;
     if (!unchangedSince(*before)) return "the search changed the board";
     int budget = 20000;
@@ -122,154 +114,120 @@ testing::AssertionResult searches(int side, int32_t value, int64_t minNodes = 1,
     int32_t v;
     int64_t nodes;
     std::string failure = rootSearch(side, v, nodes);
-    if (v == value && nodes >= minNodes && nodes <= maxNodes && failure.empty()) {
-        return testing::AssertionSuccess();
-    }
-    return testing::AssertionFailure() << "THREAT_WIN - " << THREAT_WIN - v << " after " << nodes << " nodes "
-                                       << failure;
+    if (v == value && nodes >= minNodes && nodes <= maxNodes && failure.empty()) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "THREAT_WIN - " << T - v << " after " << nodes << " nodes " << failure;
 }
 
 class ThreatSearch : public ::testing::Test {
 protected:
     void TearDown() override {
-        rootDepth = 0;
-        g_abort = 0;
+        rootDepth = g_abort = 0;
         timeLimit = 10000;
         g_nodeCount = 0;
     }
 };
 
 // X: fours (8,5), (5,5), then (5,6) with an open three, settled at once only in free-style.
-const Picture LONG_WIN = from(3, {".........O", "", "......XX.O", "...XX...X", ".....X..X", ".....X..X",
-                                  ".....O..O"});
+const Picture LONG_WIN = from(3, {".........O", "", "......XX.O", "...XX...X", ".....X..X", ".....X..X", ".....O..O"});
 
-TEST_F(ThreatSearch, LongWinByFoursUnderEveryRuleForEitherColour) {
-    for (int attacker : {FIRST, SECOND}) {
+// Value and node bounds of the root search under the rules of the mask (bit 1 << rule), the
+// colours swapped or not: shortcuts in free-style, blocks that must keep the initiative, Renju's
+// forbidden squares.
+TEST_F(ThreatSearch, BuiltPositions) {
+    constexpr int F = 1, S = 2, R = 4, ALL = 7, N = 1 << 30;
+    const Picture FOUR_THREE = from(7, {"..OXXX", "......X", "......X"});  // X (6,7)
+    const Picture COUNTER = from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"});
+    const Picture DOUBLE_FOUR = from(7, {"..OXXX", "......X", "......X", "......X", "......O"});  // X (6,7)
+    const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
+    Picture mustBlock = LONG_WIN;  // O's five waits on (13,10), whose block makes X no four
+    mustBlock.insert(mustBlock.end(), {"...........XX", "............XO", "...........X.O", ".............O",
+                                       ".............O"});
+    const struct {
+        int rules;
+        Picture picture;
+        bool swap;
+        int side;
+        int32_t value;
+        int64_t minNodes, maxNodes;
+    } ROWS[] = {
+        {F, LONG_WIN, false, FIRST, T - 4, 5, N},
+        {S | R, LONG_WIN, false, FIRST, T - 6, 5, N},
+        {F, LONG_WIN, true, SECOND, T - 4, 5, N},
+        {S | R, LONG_WIN, true, SECOND, T - 6, 5, N},
+        {ALL, LONG_WIN, false, SECOND, 0, 1, N},
+        {ALL, LONG_WIN, true, FIRST, 0, 1, N},
+        {S, mustBlock, false, FIRST, 0, 1, 1},
+        // Without its last rung the ladder runs out after two fours.
+        {ALL, {"", "........O", "........X", "........X", "........X", "......XX.O"}, false, FIRST, 0, 3, N},
+        {S, FOUR_THREE, false, FIRST, T - 2, 1, N},
+        {F, FOUR_THREE, false, FIRST, T, 1, 1},
+        // O's three through the block square (7,7): the block makes O an open four.
+        {F, COUNTER, false, FIRST, 0, 1, 3},
+        {S | R, COUNTER, false, FIRST, 0, 1, N},
+        // O's four on the diagonal ends on X's four-three square (6,7): no shortcut.
+        {ALL, from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O", "...........X"}), false, FIRST,
+         T - 2, 3, N},
+        // A double four: not for the first player under Renju.
+        {F, DOUBLE_FOUR, false, FIRST, T, 1, 1},
+        {S, DOUBLE_FOUR, false, FIRST, T - 2, 3, N},
+        {R, DOUBLE_FOUR, true, SECOND, T - 2, 3, N},
+        {R, DOUBLE_FOUR, false, FIRST, 0, 1, 1},
+        // X (7,7): the four's completion (6,7) lies behind the move, the three on column 7.
+        {F, from(7, {"..OXXX", ".......X", ".......X"}), false, FIRST, T, 1, 1},
+        // X (4,4): the four's completion (0,0) is beyond the walk, so the four-three is
+        // searched; with (0,0) a four for O the block breaks the attack.
+        {F, {"", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, T - 2, 3, N},
+        {F, {".OOO", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, 0, 1, N},
+        // O (3,5) makes a four and a three; the four's only block (7,5) is X's overline.
+        {R, OVERLINE_BLOCK, false, SECOND, T - 3, 2, 2},
+        // Without column 3, (3,5) makes a lone four, below the rank worth trying.
+        {R, from(2, {".......X", ".......X", ".......X", "..X.OOO.X", ".......X", ".......X"}), false, SECOND, 0, 1, 1},
+    };
+    for (const auto& row : ROWS) {
         for (int r : RULES) {
-            SCOPED_TRACE("rule " + std::to_string(r) + " attacker " + std::to_string(attacker));
-            buildPosition(r, LONG_WIN, attacker == SECOND);
-            EXPECT_TRUE(searches(attacker, r == RULE_FREESTYLE ? THREAT_WIN - 4 : THREAT_WIN - 6, 5));
-            EXPECT_TRUE(searches(3 - attacker, 0));
+            if (!(row.rules >> r & 1)) continue;
+            buildPosition(r, row.picture, row.swap);
+            EXPECT_TRUE(searches(row.side, row.value, row.minNodes, row.maxNodes)) << "rule " << r << " row " << &row - ROWS;
         }
-    }
-    // Without its last rung the ladder runs out after two fours; the answer is remembered.
-    for (int r : RULES) {
-        buildPosition(r, {"", "........O", "........X", "........X", "........X", "......XX.O"});
-        EXPECT_TRUE(searches(FIRST, 0, 3)) << "the four (8,5) was tried, rule " << r;
-        EXPECT_EQ(threatProbe(0, FIRST, g_board.hashKey, 0), 0);
     }
 }
 
-TEST_F(ThreatSearch, ForcedBlocksThatMakeFivesOrFoursComeFirst) {
-    // X (6,7) makes a four on row 7 and an open three on column 6.
-    const Picture fourThree = from(7, {"..OXXX", "......X", "......X"});
-    buildPosition(RULE_STANDARD, fourThree);
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN - 2));
-    buildPosition(RULE_FREESTYLE, fourThree);
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN, 1, 1));
-    // O's three on column 7 runs through the block square (7,7): blocking gives O an open four.
-    const Picture withThree = from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"});
-    for (int r : RULES) {
-        buildPosition(r, withThree);
-        EXPECT_TRUE(searches(FIRST, 0, 1, r == RULE_FREESTYLE ? 3 : 1 << 30)) << "no four-three shortcut";
-    }
-    // At the defender node itself the block is reached and the defender's open four wins.
-    buildPosition(RULE_STANDARD, withThree);
+// Single nodes: a defender whose block makes an open four, a fixed loss behind a forbidden
+// block, forbidden and allowed open fours.
+TEST_F(ThreatSearch, DefenderAndRenjuNodes) {
+    buildPosition(RULE_STANDARD, from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}));
     makeMove(sq(6, 7), FIRST);
     EXPECT_EQ(node(-1, SECOND, 1, 1), 0);  // the attack is broken
     makeMove(sq(7, 7), SECOND);
     EXPECT_EQ(node(-2, FIRST, 0, 2), 0);  // X must block, without a four
-    EXPECT_EQ(node(-2, SECOND, 1, 2), THREAT_WIN - 2);  // O to move: five
-
-    // O's four on the diagonal ends on (6,7), X's four-three: the attacker blocks with a four.
-    const Picture diagonalFour = from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O",
-                                          "...........X"});
-    for (int r : RULES) {
-        buildPosition(r, diagonalFour);
-        EXPECT_TRUE(searches(FIRST, THREAT_WIN - 2, 3)) << "no shortcut while a five is to be blocked";
-    }
-    // LONG_WIN is worth nothing while O's five waits on (13,10), whose block makes no four.
-    Picture mustBlock = LONG_WIN;
-    mustBlock.insert(mustBlock.end(), {"...........XX", "............XO", "...........X.O", ".............O",
-                                       ".............O"});
-    buildPosition(RULE_STANDARD, mustBlock);
-    uint32_t shape = g_board.squares[sq(13, 10)].shape[FIRST - 1];
-    ASSERT_TRUE(inThreat(T_FIVE, SECOND - 1, sq(13, 10)));
-    ASSERT_TRUE(shapeSum[shape] >= THREAT_MIN_RANK && (shapeFlags[shape] & 0x20) == 0);
-    EXPECT_TRUE(searches(FIRST, 0, 1, 1));
-}
-
-TEST_F(ThreatSearch, FreeStyleShortcutsForDoubleFoursAndFourThrees) {
-    const Picture picture = from(7, {"..OXXX", "......X", "......X", "......X", "......O"});  // X (6,7)
-    buildPosition(RULE_FREESTYLE, picture);
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN, 1, 1));
-    buildPosition(RULE_STANDARD, picture);
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN - 2, 3));
-    buildPosition(RULE_RENJU, picture, true);  // the second player may make a double four
-    EXPECT_TRUE(searches(SECOND, THREAT_WIN - 2, 3));
-    buildPosition(RULE_RENJU, picture);  // the first player may not, and his other fours are lone
-    ASSERT_TRUE(isForbidden(sq(6, 7)));
-    EXPECT_TRUE(searches(FIRST, 0, 1, 1));
-
-    // X (7,7): four on row 7 whose completion (6,7) lies behind m, three on column 7.
-    buildPosition(RULE_FREESTYLE, from(7, {"..OXXX", ".......X", ".......X"}));
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN, 1, 1));
-    // X (4,4): the four's completion (0,0) is beyond the walk, so the four-three is searched...
-    Picture corner = {"", ".X", "..X", "...X", ".....XX", ".....O"};
-    buildPosition(RULE_FREESTYLE, corner);
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN - 2, 3));
-    // ...and with (0,0) a four for O the block breaks the attack.
-    corner[0] = ".OOO";
-    buildPosition(RULE_FREESTYLE, corner);
-    ASSERT_TRUE(inThreat(T_FOUR, SECOND - 1, sq(0, 0)));
-    EXPECT_TRUE(searches(FIRST, 0));
-}
-
-TEST_F(ThreatSearch, RenjuForbiddenSquaresAndLoneFours) {
-    // O (3,5): a four (with a three, so a high rank) whose only block (7,5) is X's overline.
-    Picture picture = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
-    buildPosition(RULE_RENJU, picture);
-    ASSERT_TRUE(isForbidden(sq(7, 5)));
-    EXPECT_TRUE(searches(SECOND, THREAT_WIN - 3, 2, 2));  // the defender's fixed loss at t = 1
+    EXPECT_EQ(node(-2, SECOND, 1, 2), T - 2);  // O to move: five
+    const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
+    buildPosition(RULE_RENJU, OVERLINE_BLOCK);
     makeMove(sq(3, 5), SECOND);
     EXPECT_EQ(node(-5, FIRST, 1, 5), 5 - 10000482);
-    // The stored loss is relative to the node.
-    EXPECT_EQ(threatProbe(1, FIRST, g_board.hashKey, 7), 7 - 10000482);
-    // Under standard rules it is an ordinary block; O's three on column 3 wins a ply later.
-    buildPosition(RULE_STANDARD, picture);
+    EXPECT_EQ(threatProbe(1, FIRST, g_board.hashKey, 7), 7 - 10000482);  // stored relative to the node
+    buildPosition(RULE_STANDARD, OVERLINE_BLOCK);  // an ordinary block; O's three wins a ply later
     makeMove(sq(3, 5), SECOND);
-    EXPECT_EQ(node(-1, FIRST, 1, 1), -(THREAT_WIN - 2));
-
-    // Without column 3 the winning four (3,5) is a lone four, below the rank worth trying.
-    picture[6] = picture[7] = ".......X";
-    buildPosition(RULE_RENJU, picture);
-    ASSERT_TRUE(inThreat(T_FOUR, SECOND - 1, sq(3, 5)));
-    ASSERT_LT(shapeSum[g_board.squares[sq(3, 5)].shape[SECOND - 1]], THREAT_MIN_RANK);
-    ASSERT_LT(shapeSum[g_board.squares[sq(7, 5)].shape[SECOND - 1]], THREAT_MIN_RANK);
-    EXPECT_TRUE(searches(SECOND, 0, 1, 1));  // no move was made
-    makeMove(sq(3, 5), SECOND);  // yet the four wins
-    EXPECT_LT(node(-1, FIRST, 1, 1), 0);
-
+    EXPECT_EQ(node(-1, FIRST, 1, 1), -(T - 2));
     // X's first open-four square (3,1) is a forbidden double four: no immediate win.
-    picture = {"...O", ".XX.X", "...X", "...X", "...X"};
-    buildPosition(RULE_RENJU, picture);
-    ASSERT_EQ(firstThreat(T_OPEN_FOUR, 0), sq(3, 1));
+    const Picture OPEN_FOUR = {"...O", ".XX.X", "...X", "...X", "...X"};
+    buildPosition(RULE_RENJU, OPEN_FOUR);
     ASSERT_TRUE(isForbidden(sq(3, 1)));
-    EXPECT_NE(node(0, FIRST, 0, 0), THREAT_WIN);
-    buildPosition(RULE_RENJU, picture, true);  // the second player's open four counts
-    EXPECT_EQ(node(0, SECOND, 0, 0), THREAT_WIN);
+    EXPECT_NE(node(0, FIRST, 0, 0), T);
+    buildPosition(RULE_RENJU, OPEN_FOUR, true);  // the second player's open four counts
+    EXPECT_EQ(node(0, SECOND, 0, 0), T);
 }
 
 TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     // A five on the board wins before the table is asked or the ply guard stops the node.
     buildPosition(RULE_STANDARD, {"", ".XXXX"});
     threatStore(0, FIRST, g_board.hashKey, 0, 3);  // a wrong "no win" must not be read
-    EXPECT_EQ(node(-3, FIRST, 0, 3), THREAT_WIN - 3);
-    EXPECT_EQ(node(-3, FIRST, 1, 3), THREAT_WIN - 3);  // a defender with a five wins
-    EXPECT_EQ(node(-MAX_PLY - 10, FIRST, 0, 0), THREAT_WIN);
+    EXPECT_EQ(node(-3, FIRST, 0, 3), T - 3);
+    EXPECT_EQ(node(-3, FIRST, 1, 3), T - 3);  // a defender with a five wins
+    EXPECT_EQ(node(-MAX_PLY - 10, FIRST, 0, 0), T);
     // An open four wins too, unless the opponent has a five to play first.
     buildPosition(RULE_STANDARD, {"", "..XXX", "", ".OOOO"});
-    EXPECT_EQ(node(-2, SECOND, 0, 2), THREAT_WIN - 2);
+    EXPECT_EQ(node(-2, SECOND, 0, 2), T - 2);
     EXPECT_EQ(node(-2, FIRST, 0, 2), 0);  // the block (0,3) makes no four
 
     // An aborted search unwinds and stores nothing.
@@ -297,11 +255,11 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_TRUE(unchangedSince(*before));
 
     // Unharmed afterwards; a repeat is answered by the table, relative to the node.
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN - 6, 2));
-    EXPECT_TRUE(searches(FIRST, THREAT_WIN - 6, 1, 1));
-    EXPECT_EQ(node(-4, FIRST, 0, 4), THREAT_WIN - 10);  // four plies further down
+    EXPECT_TRUE(searches(FIRST, T - 6, 2));
+    EXPECT_TRUE(searches(FIRST, T - 6, 1, 1));
+    EXPECT_EQ(node(-4, FIRST, 0, 4), T - 10);  // four plies further down
     // The winning first move's position is a stored loss for the defender.
-    EXPECT_EQ(threatProbe(1, SECOND, g_board.hashKey ^ zobrist[sq(8, 5)][0], 1), -(THREAT_WIN - 6));
+    EXPECT_EQ(threatProbe(1, SECOND, g_board.hashKey ^ zobrist[sq(8, 5)][0], 1), -(T - 6));
 }
 
 TEST_F(ThreatSearch, RandomPositionsEveryReportedWinReplaysToFives) {
@@ -316,14 +274,13 @@ TEST_F(ThreatSearch, RandomPositionsEveryReportedWinReplaysToFives) {
             for (int side : {FIRST, SECOND}) {
                 int32_t v;
                 int64_t nodes;
-                std::string failure = rootSearch(side, v, nodes);
-                ASSERT_EQ(failure, "") << "rule " << r << " position " << n << " side " << side;
+                ASSERT_EQ(rootSearch(side, v, nodes), "") << "rule " << r << " position " << n << " side " << side;
                 ASSERT_GE(v, 0);
                 if (!fiveSquares(side).empty()) {
-                    ASSERT_EQ(v, THREAT_WIN) << "a five to play is a win at once";
+                    ASSERT_EQ(v, T) << "a five to play is a win at once";
                 }
                 wins[r] += v > 0;
-                longWins += THREAT_WIN - v >= 4 && v > 0;
+                longWins += T - v >= 4 && v > 0;
             }
         }
     }
