@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/forbidden.h"
@@ -48,74 +49,52 @@ std::vector<int> fiveSquares(int c) {
     return out;
 }
 
-bool legal(int s, int c) { return !(tablesRule == RULE_RENJU && c == FIRST && isForbidden(s)); }
-
-std::string replayDefender(int side, int t, int& budget);
-
-// Replays a claimed win (the attacker's first move the search calls lost for the defender,
-// every block) until the referee sees a five: a wrong claim anywhere ends without one.
-// Returns what went wrong, or "".
-std::string replayAttacker(int side, int t, int& budget) {
+// Replays a claimed win until the referee sees a five: the attacker (role 0) tries the block
+// of a five, else every move leaving a five to make, for one the search calls lost for the
+// defender; the defender (role 1) every legal block. A wrong claim anywhere ends without a
+// five. Returns what went wrong, or "".
+std::string replay(int side, int role, int t, int& budget) {
     if (--budget < 0) return "replay budget exceeded";
-    if (!fiveSquares(side).empty()) return "";
-    std::vector<int> candidates = fiveSquares(3 - side);  // a five to block comes first
-    for (int s = 0, blocking = !candidates.empty(); s < SQUARE_SLOTS && !blocking; s++) {
+    if (!fiveSquares(side).empty()) return role == 0 ? "" : "the defender makes five first at ply " + std::to_string(t);
+    std::vector<int> moves = fiveSquares(3 - side);
+    if (role == 1 && moves.empty()) return "the attack at ply " + std::to_string(t - 1) + " threatens nothing";
+    for (int s = 0, blocking = !moves.empty(); role == 0 && !blocking && s < SQUARE_SLOTS; s++) {
         if (!open(s)) continue;
-        g_board.cell[s] = side;  // does it leave a five to make? (cells only, near s)
-        bool threat = false;
+        g_board.cell[s] = side;  // cells only: the referee looks near s
+        bool four = false;
         for (int d = 0; d < 4; d++) {
             for (int k = -5; k <= 5; k++) {
                 int u = (s >> 5) + k * DX[d], v = (s & 31) + k * DY[d];
-                threat = threat || (inside(u, v) && open(sq(u, v)) && makesFive(u, v, side));
+                four = four || (inside(u, v) && open(sq(u, v)) && makesFive(u, v, side));
             }
         }
         g_board.cell[s] = EMPTY;
-        if (threat) candidates.push_back(s);
+        if (four) moves.push_back(s);
     }
-    for (int m : candidates) {
-        if (!legal(m, side)) continue;
+    for (int m : moves) {
+        if (tablesRule == RULE_RENJU && side == FIRST && isForbidden(m)) continue;  // no legal block: a five next
         makeMove(m, side);
-        int32_t v = threatSearchNode(-(t + 1), 3 - side, 1, t + 1);
-        std::string failure = v < 0 ? replayDefender(3 - side, t + 1, budget) : "";
+        bool lost = role == 1 || threatSearchNode(-(t + 1), 3 - side, 1, t + 1) < 0;
+        std::string failure = lost ? replay(3 - side, 1 - role, t + 1, budget) : "";
         unmakeMove(m, side);
-        if (v < 0) return failure;
+        if (role == 0 ? lost : !failure.empty()) return failure;
     }
-    return "no attacker move at ply " + std::to_string(t) + " keeps the win";
+    return role == 0 ? "no attacker move at ply " + std::to_string(t) + " keeps the win" : "";
 }
 
-std::string replayDefender(int side, int t, int& budget) {
-    if (--budget < 0) return "replay budget exceeded";
-    if (!fiveSquares(side).empty()) return "the defender makes five first at ply " + std::to_string(t);
-    std::vector<int> threats = fiveSquares(3 - side);
-    if (threats.empty()) return "the attack at ply " + std::to_string(t - 1) + " threatens nothing";
-    for (int c : threats) {
-        if (!legal(c, side)) continue;  // with no legal block at all, the five comes next
-        makeMove(c, side);
-        std::string failure = replayAttacker(3 - side, t + 1, budget);
-        unmakeMove(c, side);
-        if (!failure.empty()) return failure;
-    }
-    return "";
-}
+struct Root { int32_t value; int64_t nodes; std::string failure; };
 
-// The root search for side; what went wrong: the board changed, or a win does not replay.
-std::string rootSearch(int side, int32_t& value, int64_t& nodes) {
+// The root search for side, then the replay of a reported win; failure tells what went wrong.
+Root rootSearch(int side) {
     auto before = snapshot();
-    nodes = g_nodeCount;
-    value = node(0, side, 0, 0);
-    nodes = g_nodeCount - nodes;
-    if (!unchangedSince(*before)) return "the search changed the board";
+    Root r{0, g_nodeCount, ""};
+    r.value = node(0, side, 0, 0);
+    r.nodes = g_nodeCount - r.nodes;
     int budget = 20000;
-    std::string failure = value > 0 ? replayAttacker(side, 0, budget) : "";
-    return failure.empty() && !unchangedSince(*before) ? "the replay changed the board" : failure;
-}
-
-testing::AssertionResult searches(int side, int32_t value, int64_t minNodes = 1, int64_t maxNodes = 1 << 30) {
-    int32_t v;
-    int64_t nodes;
-    std::string failure = rootSearch(side, v, nodes);
-    if (v == value && nodes >= minNodes && nodes <= maxNodes && failure.empty()) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "THREAT_WIN - " << T - v << " after " << nodes << " nodes " << failure;
+    if (!unchangedSince(*before)) r.failure = "the search changed the board";
+    if (r.failure.empty() && r.value > 0) r.failure = replay(side, 0, 0, budget);
+    if (r.failure.empty() && !unchangedSince(*before)) r.failure = "the replay changed the board";
+    return r;
 }
 
 class ThreatSearch : public ::testing::Test {
@@ -130,15 +109,18 @@ protected:
 // X: fours (8,5), (5,5), then (5,6) with an open three, settled at once only in free-style.
 const Picture LONG_WIN = from(3, {".........O", "", "......XX.O", "...XX...X", ".....X..X", ".....X..X", ".....O..O"});
 
+// X (6,7) makes a four and an open three; O's three runs through the four's block (7,7).
+const Picture COUNTER = from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"});
+// O (3,5) makes a four and a three; the four's only block (7,5) is X's overline.
+const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
+
 // Value and node bounds of the root search under the rules of the mask (bit 1 << rule), the
 // colours swapped or not: shortcuts in free-style, blocks that must keep the initiative, Renju's
 // forbidden squares.
 TEST_F(ThreatSearch, BuiltPositions) {
     constexpr int F = 1, S = 2, R = 4, ALL = 7, N = 1 << 30;
     const Picture FOUR_THREE = from(7, {"..OXXX", "......X", "......X"});  // X (6,7)
-    const Picture COUNTER = from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"});
     const Picture DOUBLE_FOUR = from(7, {"..OXXX", "......X", "......X", "......X", "......O"});  // X (6,7)
-    const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
     Picture mustBlock = LONG_WIN;  // O's five waits on (13,10), whose block makes X no four
     mustBlock.insert(mustBlock.end(), {"...........XX", "............XO", "...........X.O", ".............O",
                                        ".............O"});
@@ -161,9 +143,11 @@ TEST_F(ThreatSearch, BuiltPositions) {
         {ALL, {"", "........O", "........X", "........X", "........X", "......XX.O"}, false, FIRST, 0, 3, N},
         {S, FOUR_THREE, false, FIRST, T - 2, 1, N},
         {F, FOUR_THREE, false, FIRST, T, 1, 1},
-        // O's three through the block square (7,7): the block makes O an open four.
         {F, COUNTER, false, FIRST, 0, 1, 3},
         {S | R, COUNTER, false, FIRST, 0, 1, N},
+        // With X (7,3) the block gives O a closed four: still no shortcut.
+        {F, from(3, {".......X", ".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}), false, FIRST,
+         0, 1, N},
         // O's four on the diagonal ends on X's four-three square (6,7): no shortcut.
         {ALL, from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O", "...........X"}), false, FIRST,
          T - 2, 3, N},
@@ -178,44 +162,24 @@ TEST_F(ThreatSearch, BuiltPositions) {
         // searched; with (0,0) a four for O the block breaks the attack.
         {F, {"", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, T - 2, 3, N},
         {F, {".OOO", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, 0, 1, N},
-        // O (3,5) makes a four and a three; the four's only block (7,5) is X's overline.
         {R, OVERLINE_BLOCK, false, SECOND, T - 3, 2, 2},
         // Without column 3, (3,5) makes a lone four, below the rank worth trying.
         {R, from(2, {".......X", ".......X", ".......X", "..X.OOO.X", ".......X", ".......X"}), false, SECOND, 0, 1, 1},
+        // X's first open-four square (3,1) is a forbidden double four; the second player's counts.
+        {R, {"...O", ".XX.X", "...X", "...X", "...X"}, false, FIRST, 0, 1, N},
+        {R, {"...O", ".XX.X", "...X", "...X", "...X"}, true, SECOND, T, 1, 1},
     };
     for (const auto& row : ROWS) {
         for (int r : RULES) {
             if (!(row.rules >> r & 1)) continue;
+            SCOPED_TRACE(testing::Message() << "rule " << r << " row " << &row - ROWS);
             buildPosition(r, row.picture, row.swap);
-            EXPECT_TRUE(searches(row.side, row.value, row.minNodes, row.maxNodes)) << "rule " << r << " row " << &row - ROWS;
+            Root res = rootSearch(row.side);
+            EXPECT_EQ(res.failure, "");
+            EXPECT_EQ(T - res.value, T - row.value);
+            EXPECT_TRUE(res.nodes >= row.minNodes && res.nodes <= row.maxNodes) << res.nodes << " nodes";
         }
     }
-}
-
-// Single nodes: a defender whose block makes an open four, a fixed loss behind a forbidden
-// block, forbidden and allowed open fours.
-TEST_F(ThreatSearch, DefenderAndRenjuNodes) {
-    buildPosition(RULE_STANDARD, from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}));
-    makeMove(sq(6, 7), FIRST);
-    EXPECT_EQ(node(-1, SECOND, 1, 1), 0);  // the attack is broken
-    makeMove(sq(7, 7), SECOND);
-    EXPECT_EQ(node(-2, FIRST, 0, 2), 0);  // X must block, without a four
-    EXPECT_EQ(node(-2, SECOND, 1, 2), T - 2);  // O to move: five
-    const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
-    buildPosition(RULE_RENJU, OVERLINE_BLOCK);
-    makeMove(sq(3, 5), SECOND);
-    EXPECT_EQ(node(-5, FIRST, 1, 5), 5 - 10000482);
-    EXPECT_EQ(threatProbe(1, FIRST, g_board.hashKey, 7), 7 - 10000482);  // stored relative to the node
-    buildPosition(RULE_STANDARD, OVERLINE_BLOCK);  // an ordinary block; O's three wins a ply later
-    makeMove(sq(3, 5), SECOND);
-    EXPECT_EQ(node(-1, FIRST, 1, 1), -(T - 2));
-    // X's first open-four square (3,1) is a forbidden double four: no immediate win.
-    const Picture OPEN_FOUR = {"...O", ".XX.X", "...X", "...X", "...X"};
-    buildPosition(RULE_RENJU, OPEN_FOUR);
-    ASSERT_TRUE(isForbidden(sq(3, 1)));
-    EXPECT_NE(node(0, FIRST, 0, 0), T);
-    buildPosition(RULE_RENJU, OPEN_FOUR, true);  // the second player's open four counts
-    EXPECT_EQ(node(0, SECOND, 0, 0), T);
 }
 
 TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
@@ -239,11 +203,9 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_EQ(threatSearch(0, FIRST, 0, 0), 0);
     EXPECT_EQ(g_abort, 1);
     EXPECT_TRUE(unchangedSince(*before));
-    int64_t written = 0;
     for (int i = 0; i < 4; i++) {
-        for (int64_t e = 0; e < int64_t{hashBuckets} * 2; e++) written += threatTable[i][e].check != 0;
+        for (int64_t e = 0; e < int64_t{hashBuckets} * 2; e++) ASSERT_EQ(threatTable[i][e].check, 0u);
     }
-    EXPECT_EQ(written, 0);
 
     // With the root on the last move list nothing is proved; past it nothing is searched or stored.
     EXPECT_EQ(node(-(MAX_PLY - 1), FIRST, 0, 0), 0);
@@ -255,8 +217,8 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_TRUE(unchangedSince(*before));
 
     // Unharmed afterwards; a repeat is answered by the table, relative to the node.
-    EXPECT_TRUE(searches(FIRST, T - 6, 2));
-    EXPECT_TRUE(searches(FIRST, T - 6, 1, 1));
+    Root first = rootSearch(FIRST), again = rootSearch(FIRST);
+    EXPECT_EQ(std::tuple(first.value, first.failure, again.value, again.nodes), std::tuple(T - 6, "", T - 6, 1));
     EXPECT_EQ(node(-4, FIRST, 0, 4), T - 10);  // four plies further down
     // The winning first move's position is a stored loss for the defender.
     EXPECT_EQ(threatProbe(1, SECOND, g_board.hashKey ^ zobrist[sq(8, 5)][0], 1), -(T - 6));
@@ -272,13 +234,10 @@ TEST_F(ThreatSearch, RandomPositionsEveryReportedWinReplaysToFives) {
         for (int n = 0; n < 1000 && g_nodeCount - start < NODE_BUDGET * (r + 1) / 3; n++, positions++) {
             randomPosition(rng, r, placed);
             for (int side : {FIRST, SECOND}) {
-                int32_t v;
-                int64_t nodes;
-                ASSERT_EQ(rootSearch(side, v, nodes), "") << "rule " << r << " position " << n << " side " << side;
-                ASSERT_GE(v, 0);
-                if (!fiveSquares(side).empty()) {
-                    ASSERT_EQ(v, T) << "a five to play is a win at once";
-                }
+                Root res = rootSearch(side);
+                int32_t v = res.value;
+                ASSERT_EQ(res.failure, "") << "rule " << r << " position " << n << " side " << side;
+                ASSERT_TRUE(v >= 0 && (v == T || fiveSquares(side).empty())) << v;  // a five to play wins at once
                 wins[r] += v > 0;
                 longWins += T - v >= 4 && v > 0;
             }
