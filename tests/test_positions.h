@@ -31,12 +31,9 @@ inline Picture from(int first, Picture rows) {
 }
 
 inline void emptyBoard(int forRule, int width = 15, int height = 15) {
-    boardWidth = width;
-    boardHeight = height;
-    boardSize = std::max(width, height);
+    boardWidth = width, boardHeight = height, boardSize = std::max(width, height);
     recordCount = blockCount = 0;
-    rule = forRule;
-    rebuildBoard(forRule);
+    rebuildBoard(rule = forRule);
 }
 
 // Every empty square refreshed once: make/unmake pairs then restore the board byte for byte.
@@ -89,8 +86,7 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
     std::normal_distribution<double> spread(0.0, 1.8);
     int clusters = 1 + static_cast<int>(rng() % 3), cx[3], cy[3];
     for (int i = 0; i < clusters; i++) {
-        cx[i] = 2 + static_cast<int>(rng() % (boardWidth - 4));
-        cy[i] = 2 + static_cast<int>(rng() % (boardHeight - 4));
+        cx[i] = 2 + static_cast<int>(rng() % (boardWidth - 4)), cy[i] = 2 + static_cast<int>(rng() % (boardHeight - 4));
     }
     bool quiet = rng() % 4 != 0;
     int stones = 8 + static_cast<int>(rng() % (quiet ? 50 : 34));

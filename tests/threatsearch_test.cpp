@@ -2,6 +2,7 @@
 // reported win is replayed stone by stone until a five stands on the board.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -50,26 +51,16 @@ std::vector<int> fiveSquares(int c) {
 }
 
 // Replays a claimed win until the referee sees a five: the attacker (role 0) tries the block
-// of a five, else every move leaving a five to make, for one the search calls lost for the
-// defender; the defender (role 1) every legal block. A wrong claim anywhere ends without a
-// five. Returns what went wrong, or "".
+// of a five, else every four, for one the search calls lost for the defender; the defender
+// (role 1) every legal block. A wrong claim anywhere ends without a five. Returns what went
+// wrong, or "".
 std::string replay(int side, int role, int t, int& budget) {
     if (--budget < 0) return "replay budget exceeded";
     if (!fiveSquares(side).empty()) return role == 0 ? "" : "the defender makes five first at ply " + std::to_string(t);
     std::vector<int> moves = fiveSquares(3 - side);
     if (role == 1 && moves.empty()) return "the attack at ply " + std::to_string(t - 1) + " threatens nothing";
-    for (int s = 0, blocking = !moves.empty(); role == 0 && !blocking && s < SQUARE_SLOTS; s++) {
-        if (!open(s)) continue;
-        g_board.cell[s] = side;  // cells only: the referee looks near s
-        bool four = false;
-        for (int d = 0; d < 4; d++) {
-            for (int k = -5; k <= 5; k++) {
-                int u = (s >> 5) + k * DX[d], v = (s & 31) + k * DY[d];
-                four = four || (inside(u, v) && open(sq(u, v)) && makesFive(u, v, side));
-            }
-        }
-        g_board.cell[s] = EMPTY;
-        if (four) moves.push_back(s);
+    for (int s = 0, p = side - 1, blocking = !moves.empty(); role == 0 && !blocking && s < SQUARE_SLOTS; s++) {
+        if (open(s) && (inThreat(T_FOUR, p, s) || inThreat(T_OPEN_FOUR, p, s))) moves.push_back(s);
     }
     for (int m : moves) {
         if (tablesRule == RULE_RENJU && side == FIRST && isForbidden(m)) continue;  // no legal block: a five next
@@ -99,82 +90,62 @@ Root rootSearch(int side) {
 
 class ThreatSearch : public ::testing::Test {
 protected:
-    void TearDown() override {
-        rootDepth = g_abort = 0;
-        timeLimit = 10000;
-        g_nodeCount = 0;
-    }
+    void TearDown() override { rootDepth = g_abort = g_nodeCount = 0, timeLimit = 10000; }
 };
 
 // X: fours (8,5), (5,5), then (5,6) with an open three, settled at once only in free-style.
 const Picture LONG_WIN = from(3, {".........O", "", "......XX.O", "...XX...X", ".....X..X", ".....X..X", ".....O..O"});
 
-// X (6,7) makes a four and an open three; O's three runs through the four's block (7,7).
-const Picture COUNTER = from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"});
-// O (3,5) makes a four and a three; the four's only block (7,5) is X's overline.
-const Picture OVERLINE_BLOCK = from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"});
-
-// Value and node bounds of the root search under the rules of the mask (bit 1 << rule), the
-// colours swapped or not: shortcuts in free-style, blocks that must keep the initiative, Renju's
-// forbidden squares.
+// Value and node bounds of the root search under the rules of the mask (bit 1 << rule) for the
+// side whose letter is given, lower case with the colours swapped: shortcuts in free-style,
+// blocks that must keep the initiative, Renju's forbidden squares.
 TEST_F(ThreatSearch, BuiltPositions) {
     constexpr int F = 1, S = 2, R = 4, ALL = 7, N = 1 << 30;
     const Picture FOUR_THREE = from(7, {"..OXXX", "......X", "......X"});  // X (6,7)
     const Picture DOUBLE_FOUR = from(7, {"..OXXX", "......X", "......X", "......X", "......O"});  // X (6,7)
+    const Picture OPEN_FOUR = {"...O", ".XX.X", "...X", "...X", "...X"};  // (3,1) a double four
     Picture mustBlock = LONG_WIN;  // O's five waits on (13,10), whose block makes X no four
     mustBlock.insert(mustBlock.end(), {"...........XX", "............XO", "...........X.O", ".............O",
                                        ".............O"});
-    const struct {
-        int rules;
-        Picture picture;
-        bool swap;
-        int side;
-        int32_t value;
-        int64_t minNodes, maxNodes;
-    } ROWS[] = {
-        {F, LONG_WIN, false, FIRST, T - 4, 5, N},
-        {S | R, LONG_WIN, false, FIRST, T - 6, 5, N},
-        {F, LONG_WIN, true, SECOND, T - 4, 5, N},
-        {S | R, LONG_WIN, true, SECOND, T - 6, 5, N},
-        {ALL, LONG_WIN, false, SECOND, 0, 1, N},
-        {ALL, LONG_WIN, true, FIRST, 0, 1, N},
-        {S, mustBlock, false, FIRST, 0, 1, 1},
+    const struct { int rules; Picture picture; char who; int value, minNodes, maxNodes; } ROWS[] = {
+        {F, LONG_WIN, 'X', T - 4, 5, N},
+        {S | R, LONG_WIN, 'X', T - 6, 5, N},
+        {F, LONG_WIN, 'x', T - 4, 5, N},
+        {S | R, LONG_WIN, 'x', T - 6, 5, N},
+        {ALL, LONG_WIN, 'O', 0, 1, N},
+        {S, mustBlock, 'X', 0, 1, 1},
         // Without its last rung the ladder runs out after two fours.
-        {ALL, {"", "........O", "........X", "........X", "........X", "......XX.O"}, false, FIRST, 0, 3, N},
-        {S, FOUR_THREE, false, FIRST, T - 2, 1, N},
-        {F, FOUR_THREE, false, FIRST, T, 1, 1},
-        {F, COUNTER, false, FIRST, 0, 1, 3},
-        {S | R, COUNTER, false, FIRST, 0, 1, N},
-        // With X (7,3) the block gives O a closed four: still no shortcut.
-        {F, from(3, {".......X", ".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}), false, FIRST,
-         0, 1, N},
+        {ALL, {"", "........O", "........X", "........X", "........X", "......XX.O"}, 'X', 0, 3, N},
+        {S, FOUR_THREE, 'X', T - 2, 1, N},
+        {F, FOUR_THREE, 'X', T, 1, 1},
+        // O's three through the four's block (7,7): an open four for O, or with X (7,3) a four.
+        {F, from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}), 'X', 0, 1, 3},
+        {F, from(3, {".......X", ".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}), 'X', 0, 1, N},
         // O's four on the diagonal ends on X's four-three square (6,7): no shortcut.
-        {ALL, from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O", "...........X"}), false, FIRST,
-         T - 2, 3, N},
-        // A double four: not for the first player under Renju.
-        {F, DOUBLE_FOUR, false, FIRST, T, 1, 1},
-        {S, DOUBLE_FOUR, false, FIRST, T - 2, 3, N},
-        {R, DOUBLE_FOUR, true, SECOND, T - 2, 3, N},
-        {R, DOUBLE_FOUR, false, FIRST, 0, 1, 1},
+        {ALL, from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O", "...........X"}), 'X', T - 2, 3, N},
+        {F, DOUBLE_FOUR, 'X', T, 1, 1},
+        {S, DOUBLE_FOUR, 'X', T - 2, 3, N},
+        {R, DOUBLE_FOUR, 'x', T - 2, 3, N},
+        {R, DOUBLE_FOUR, 'X', 0, 1, 1},  // forbidden
         // X (7,7): the four's completion (6,7) lies behind the move, the three on column 7.
-        {F, from(7, {"..OXXX", ".......X", ".......X"}), false, FIRST, T, 1, 1},
+        {F, from(7, {"..OXXX", ".......X", ".......X"}), 'X', T, 1, 1},
         // X (4,4): the four's completion (0,0) is beyond the walk, so the four-three is
         // searched; with (0,0) a four for O the block breaks the attack.
-        {F, {"", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, T - 2, 3, N},
-        {F, {".OOO", ".X", "..X", "...X", ".....XX", ".....O"}, false, FIRST, 0, 1, N},
-        {R, OVERLINE_BLOCK, false, SECOND, T - 3, 2, 2},
-        // Without column 3, (3,5) makes a lone four, below the rank worth trying.
-        {R, from(2, {".......X", ".......X", ".......X", "..X.OOO.X", ".......X", ".......X"}), false, SECOND, 0, 1, 1},
-        // X's first open-four square (3,1) is a forbidden double four; the second player's counts.
-        {R, {"...O", ".XX.X", "...X", "...X", "...X"}, false, FIRST, 0, 1, N},
-        {R, {"...O", ".XX.X", "...X", "...X", "...X"}, true, SECOND, T, 1, 1},
+        {F, {"", ".X", "..X", "...X", ".....XX", ".....O"}, 'X', T - 2, 3, N},
+        {F, {".OOO", ".X", "..X", "...X", ".....XX", ".....O"}, 'X', 0, 1, N},
+        // O (3,5) makes a four and a three whose only block (7,5) is X's overline; without
+        // column 3 a lone four, below the rank worth trying.
+        {R, from(2, {".......X", ".......X", ".......X", "..X.OOO.X", "...O...X", "...O...X"}), 'O', T - 3, 2, 2},
+        {R, from(2, {".......X", ".......X", ".......X", "..X.OOO.X", ".......X", ".......X"}), 'O', 0, 1, 1},
+        {R, OPEN_FOUR, 'X', 0, 1, N},  // forbidden
+        {R, OPEN_FOUR, 'x', T, 1, 1},
     };
     for (const auto& row : ROWS) {
         for (int r : RULES) {
             if (!(row.rules >> r & 1)) continue;
             SCOPED_TRACE(testing::Message() << "rule " << r << " row " << &row - ROWS);
-            buildPosition(r, row.picture, row.swap);
-            Root res = rootSearch(row.side);
+            buildPosition(r, row.picture, row.who > 'Z');
+            Root res = rootSearch(row.who == 'X' || row.who == 'o' ? FIRST : SECOND);
             EXPECT_EQ(res.failure, "");
             EXPECT_EQ(T - res.value, T - row.value);
             EXPECT_TRUE(res.nodes >= row.minNodes && res.nodes <= row.maxNodes) << res.nodes << " nodes";
@@ -189,64 +160,55 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_EQ(node(-3, FIRST, 0, 3), T - 3);
     EXPECT_EQ(node(-3, FIRST, 1, 3), T - 3);  // a defender with a five wins
     EXPECT_EQ(node(-MAX_PLY - 10, FIRST, 0, 0), T);
-    // An open four wins too, unless the opponent has a five to play first.
+    // An open four wins too, unless the opponent has a five to play first (its block makes no four).
     buildPosition(RULE_STANDARD, {"", "..XXX", "", ".OOOO"});
     EXPECT_EQ(node(-2, SECOND, 0, 2), T - 2);
-    EXPECT_EQ(node(-2, FIRST, 0, 2), 0);  // the block (0,3) makes no four
-
-    // An aborted search unwinds and stores nothing.
+    EXPECT_EQ(node(-2, FIRST, 0, 2), 0);
+    // An aborted search unwinds and stores nothing: the third node runs the stop check, which fires.
     buildPosition(RULE_STANDARD, LONG_WIN);
     auto before = snapshot();
     allowSearch();
     timeLimit = -1000;
-    g_nodeCount = 1024 - 3;  // the third node runs the stop check, and it fires
-    EXPECT_EQ(threatSearch(0, FIRST, 0, 0), 0);
-    EXPECT_EQ(g_abort, 1);
-    EXPECT_TRUE(unchangedSince(*before));
+    g_nodeCount = 1024 - 3;
+    EXPECT_EQ(std::pair(threatSearch(0, FIRST, 0, 0), g_abort), std::pair(0, 1));
     for (int i = 0; i < 4; i++) {
         for (int64_t e = 0; e < int64_t{hashBuckets} * 2; e++) ASSERT_EQ(threatTable[i][e].check, 0u);
     }
-
     // With the root on the last move list nothing is proved; past it nothing is searched or stored.
     EXPECT_EQ(node(-(MAX_PLY - 1), FIRST, 0, 0), 0);
     clearTables();
     int64_t nodes = g_nodeCount;
     EXPECT_EQ(node(-MAX_PLY, FIRST, 0, 0), 0);
-    EXPECT_EQ(g_nodeCount - nodes, 1);
-    EXPECT_EQ(threatProbe(0, FIRST, g_board.hashKey, 0), NO_SCORE);
+    EXPECT_EQ(std::pair(g_nodeCount - nodes, threatProbe(0, FIRST, g_board.hashKey, 0)), std::pair(int64_t{1}, NO_SCORE));
     EXPECT_TRUE(unchangedSince(*before));
-
-    // Unharmed afterwards; a repeat is answered by the table, relative to the node.
+    // Unharmed afterwards; a repeat is answered by the table, relative to the node, and the
+    // winning first move's position is a stored loss for the defender.
     Root first = rootSearch(FIRST), again = rootSearch(FIRST);
     EXPECT_EQ(std::tuple(first.value, first.failure, again.value, again.nodes), std::tuple(T - 6, "", T - 6, 1));
-    EXPECT_EQ(node(-4, FIRST, 0, 4), T - 10);  // four plies further down
-    // The winning first move's position is a stored loss for the defender.
+    EXPECT_EQ(node(-4, FIRST, 0, 4), T - 10);
     EXPECT_EQ(threatProbe(1, SECOND, g_board.hashKey ^ zobrist[sq(8, 5)][0], 1), -(T - 6));
 }
 
+// Worth something only if many wins, long ones among them, were replayed.
 TEST_F(ThreatSearch, RandomPositionsEveryReportedWinReplaysToFives) {
     std::mt19937 rng(20240611);
     std::vector<int> placed;
-    const int64_t NODE_BUDGET = 6000000;  // searches and replays together
-    int64_t start = g_nodeCount;
     int positions = 0, wins[3] = {0, 0, 0}, longWins = 0;
+    int64_t start = g_nodeCount;  // 6000000 nodes for searches and replays together
     for (int r : RULES) {
-        for (int n = 0; n < 1000 && g_nodeCount - start < NODE_BUDGET * (r + 1) / 3; n++, positions++) {
+        for (int n = 0; n < 1000 && g_nodeCount - start < 2000000 * (r + 1); n++, positions++) {
             randomPosition(rng, r, placed);
             for (int side : {FIRST, SECOND}) {
                 Root res = rootSearch(side);
-                int32_t v = res.value;
                 ASSERT_EQ(res.failure, "") << "rule " << r << " position " << n << " side " << side;
-                ASSERT_TRUE(v >= 0 && (v == T || fiveSquares(side).empty())) << v;  // a five to play wins at once
-                wins[r] += v > 0;
-                longWins += T - v >= 4 && v > 0;
+                ASSERT_TRUE(res.value == T || (res.value >= 0 && fiveSquares(side).empty())) << "a five to play wins";
+                wins[r] += res.value > 0;
+                longWins += res.value > 0 && T - res.value >= 4;
             }
         }
     }
-    // Worth something only if many wins, long ones among them, were replayed.
     EXPECT_GE(positions, 2000);
-    for (int r : RULES) EXPECT_GE(wins[r], 100) << "rule " << r;
-    EXPECT_GE(longWins, 100);
+    EXPECT_GE(std::min({wins[0], wins[1], wins[2], longWins}), 100);
 }
 
 }  // namespace
