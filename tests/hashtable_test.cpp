@@ -1,10 +1,10 @@
-// The hash tables: stores, probes and damaged entries against a model of one entry per position,
-// which slot a full bucket gives up, the threat tables, and when the tables are emptied.
+// The hash tables: stores, probes and damaged entries against a model; the threat tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "tactics/threatsearch.h"
@@ -12,7 +12,6 @@
 
 namespace {
 
-using testpos::emptyBoard;
 constexpr uint64_t KEY = 0x5DEECE66D1234567ull;
 constexpr int W = WIN_SCORE;
 
@@ -25,11 +24,6 @@ TTEntry* entryOf(uint64_t key, int side = FIRST) {
         if (bucket[i].bound != 0 && (bucket[i].check ^ entryFields(bucket[i])) == key) return &bucket[i];
     }
     return nullptr;
-}
-
-void store(uint64_t key, int depth, int value, int bound) {
-    g_board.hashKey = key;
-    ttStore(depth, value, bound, FIRST, -1, -1, -1);
 }
 
 std::vector<int> fields(const TTEntry& e) {
@@ -52,6 +46,7 @@ bool forced(int32_t stored) { return std::abs(stored) >= MATE_BOUND; }
 
 void modelStore(Model& e, bool replace, int depth, int value, int bound, std::vector<int> moves) {
     int s = shifted(value, -depth);
+    std::erase(moves, -1);
     if (e.bound == 0 || replace) e = {bound, depth, s, s, 0, {-1, -1, -1}};
     e.age = hashAge;
     if (e.depth > depth) return;  // the deeper result stays, its moves too
@@ -87,7 +82,7 @@ int32_t modelProbe(Model& e, int depth, int alpha, int beta, int n, int* moves) 
 
 class HashTable : public ::testing::Test {
 protected:
-    void SetUp() override { emptyBoard(RULE_STANDARD), clearTables(), hashAge = 20; }
+    void SetUp() override { testpos::emptyBoard(RULE_STANDARD), clearTables(), hashAge = 20; }
     void TearDown() override { hashAge = 0, g_board.hashKey = 0; }
 };
 
@@ -102,14 +97,12 @@ TEST_F(HashTable, StoresAndProbesMatchTheModel) {
         Model& e = model[side * 8 + key];
         hashAge = 20 + roll(3);
         if (roll(2)) {
-            std::vector<int> moves = {1, 2, 3, 4, 5}, m;
+            std::vector<int> moves = {1, 2, 3, 4, 5};
             std::shuffle(moves.begin(), moves.end(), rng);
-            moves.resize(roll(4));
-            m = moves;
-            m.resize(3, -1);
+            std::fill(moves.begin() + roll(4), moves.end(), -1);
             bool replace = roll(16) == 0;  // the root's store overwrites its slot
             g_board.hashKey = KEY ^ key;
-            (replace ? ttReplace : ttStore)(depth, v, 1 + step % 3, side, m[0], m[1], m[2]);
+            (replace ? ttReplace : ttStore)(depth, v, 1 + step % 3, side, moves[0], moves[1], moves[2]);
             modelStore(e, replace, depth, v, 1 + step % 3, moves);
             TTEntry* t = entryOf(KEY ^ key, side);
             ASSERT_EQ(fields(*t), e.fields()) << "step " << step;
@@ -131,30 +124,6 @@ TEST_F(HashTable, StoresAndProbesMatchTheModel) {
     }
 }
 
-// Which of four entries a fifth position pushes out of a full bucket: the last one not of
-// this move or the one before or after, else the first shallower entry not worth keeping
-// (of this move, or exact).
-TEST_F(HashTable, FullBucketGivesUpTheRightEntry) {
-    const struct { int ages[4], depths[4], bounds[4], lost; } cases[] = {
-        {{30, 26, 30, 30}, {20, 20, 20, 20}, {3, 3, 3, 3}, 1},  // entry 1 is four moves old
-        {{10, 30, 12, 30}, {20, 20, 20, 20}, {3, 3, 3, 3}, 2},  // two old entries: the later goes
-        {{30, 29, 31, 30}, {20, 20, 20, 20}, {3, 1, 1, 3}, 1},  // one move either way is recent
-        {{30, 30, 29, 30}, {5, 1, 9, 1}, {1, 1, 2, 1}, 2},      // earlier move, though the deepest
-        {{30, 29, 29, 30}, {1, 5, 9, 1}, {1, 3, 1, 1}, 2},      // the earlier move's exact one stays
-        {{30, 30, 30, 30}, {5, 3, 9, 4}, {1, 1, 1, 1}, 1},      // all of this move: first shallower
-        {{29, 29, 29, 29}, {5, 3, 9, 3}, {1, 1, 1, 1}, 1},      // all of an earlier move: likewise
-    };
-    for (const auto& c : cases) {
-        clearTables();
-        for (int i = 0; i < 4; i++) hashAge = c.ages[i], store(sameBucket(i), c.depths[i], i, c.bounds[i]);
-        hashAge = 30;
-        store(KEY, 1, 0, BOUND_UPPER);
-        std::vector<bool> kept;
-        for (int i = 0; i < 4; i++) kept.push_back(entryOf(sameBucket(i)) != nullptr);
-        EXPECT_TRUE(entryOf(KEY) && !kept[c.lost] && std::count(kept.begin(), kept.end(), true) == 3) << &c - cases;
-    }
-}
-
 // Win lengths count from the node (budget 484 - t), each role and side has a table, entries
 // check themselves, and entry 0 of a bucket keeps the deepest recent result of another position.
 TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
@@ -172,31 +141,14 @@ TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
     auto put = [](int i, int t, int32_t value = 0) { threatStore(0, FIRST, sameBucket(i), value, t); };
     auto get = [](int i, int t) { return threatProbe(0, FIRST, sameBucket(i), t); };
     put(0, 2);  // budget 482 in entry 0
-    put(1, 5);  // smaller budget: entry 1
-    EXPECT_EQ(std::pair(get(0, 2), get(1, 5)), std::pair(0, 0));
+    put(1, 5);  // smaller: entry 1
     put(2, 7);  // entry 1 again
-    EXPECT_EQ(std::pair(get(0, 2), get(1, 5)), std::pair(0, NO_SCORE));
+    EXPECT_EQ(std::tuple(get(0, 2), get(1, 5), get(2, 7)), std::tuple(0, NO_SCORE, 0));
     put(3, 2);  // an equal budget takes entry 0
-    EXPECT_EQ(get(0, 2), NO_SCORE);
-    put(0, 2);
-    put(3, 1);  // so does a larger one
     EXPECT_EQ(std::pair(get(0, 2), get(2, 7)), std::pair(NO_SCORE, 0));
     hashAge += 2;  // entry 0 is no longer recent
-    put(0, 9);
-    EXPECT_EQ(std::pair(get(3, 1), get(0, 9)), std::pair(NO_SCORE, 0));
-    put(0, 9, THREAT_WIN - 12);  // back to its own entry 0
-    EXPECT_EQ(std::pair(get(0, 9), get(2, 7)), std::pair(THREAT_WIN - 12, 0));
-}
-
-// Kept for a new game of the same rule, emptied for another rule.
-TEST_F(HashTable, ClearedOnRuleChangeOnly) {
-    int moves[3];
-    store(KEY, 4, 77, BOUND_EXACT);
-    threatStore(0, SECOND, KEY, 0, 0);
-    emptyBoard(RULE_STANDARD, 20, 20);
-    EXPECT_EQ(std::pair(ttProbe(4, 0, 1, FIRST, KEY, moves, 3), threatProbe(0, SECOND, KEY, 0)), std::pair(77, 0));
-    emptyBoard(RULE_RENJU);
-    EXPECT_EQ(std::pair(ttProbe(4, 0, 1, FIRST, KEY, moves, 3), threatProbe(0, SECOND, KEY, 0)), std::pair(NO_SCORE, NO_SCORE));
+    put(0, 9, THREAT_WIN - 12);
+    EXPECT_EQ(std::tuple(get(3, 2), get(0, 9), get(2, 7)), std::tuple(NO_SCORE, THREAT_WIN - 12, 0));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Positions for the search tests: pictures, random clustered positions and a referee for
-// fives that counts stones on the board.
+// Positions for the search tests: pictures, random clustered positions, a referee for fives.
 #pragma once
 #include <algorithm>
 #include <cmath>
@@ -62,9 +61,8 @@ inline bool makesFive(int x, int y, int c, bool anyLength = false) {
     for (int d = 0; d < 4; d++) {
         int run = 1;
         for (int sign : {1, -1}) {
-            for (int u = x + sign * DX[d], v = y + sign * DY[d]; inside(u, v) && g_board.cell[sq(u, v)] == c;
-                 u += sign * DX[d], v += sign * DY[d]) {
-                run++;
+            for (int k = 1; inside(x + k * sign * DX[d], y + k * sign * DY[d]); k++, run++) {
+                if (g_board.cell[sq(x + k * sign * DX[d], y + k * sign * DY[d])] != c) break;
             }
         }
         if (exact ? run == 5 : run >= 5) return true;
