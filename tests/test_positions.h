@@ -1,5 +1,4 @@
-// Positions for the search tests: pictures, random clustered positions and a referee for
-// fives that counts stones on the board.
+// Positions for the search tests: pictures, random clustered positions, a referee for fives.
 #pragma once
 #include <algorithm>
 #include <cmath>
@@ -31,20 +30,15 @@ inline Picture from(int first, Picture rows) {
 }
 
 inline void emptyBoard(int forRule, int width = 15, int height = 15) {
-    boardWidth = width;
-    boardHeight = height;
-    boardSize = std::max(width, height);
+    boardWidth = width, boardHeight = height, boardSize = std::max(width, height);
     recordCount = blockCount = 0;
-    rule = forRule;
-    rebuildBoard(forRule);
+    rebuildBoard(rule = forRule);
 }
 
 // Every empty square refreshed once: make/unmake pairs then restore the board byte for byte.
 inline void settle() {
     for (int s = 0; s < SQUARE_SLOTS; s++) {
-        if (!open(s)) continue;
-        makeMove(s, FIRST);
-        unmakeMove(s, FIRST);
+        if (open(s)) makeMove(s, FIRST), unmakeMove(s, FIRST);
     }
 }
 
@@ -67,9 +61,8 @@ inline bool makesFive(int x, int y, int c, bool anyLength = false) {
     for (int d = 0; d < 4; d++) {
         int run = 1;
         for (int sign : {1, -1}) {
-            for (int u = x + sign * DX[d], v = y + sign * DY[d]; inside(u, v) && g_board.cell[sq(u, v)] == c;
-                 u += sign * DX[d], v += sign * DY[d]) {
-                run++;
+            for (int k = 1; inside(x + k * sign * DX[d], y + k * sign * DY[d]); k++, run++) {
+                if (g_board.cell[sq(x + k * sign * DX[d], y + k * sign * DY[d])] != c) break;
             }
         }
         if (exact ? run == 5 : run >= 5) return true;
@@ -91,8 +84,7 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
     std::normal_distribution<double> spread(0.0, 1.8);
     int clusters = 1 + static_cast<int>(rng() % 3), cx[3], cy[3];
     for (int i = 0; i < clusters; i++) {
-        cx[i] = 2 + static_cast<int>(rng() % (boardWidth - 4));
-        cy[i] = 2 + static_cast<int>(rng() % (boardHeight - 4));
+        cx[i] = 2 + static_cast<int>(rng() % (boardWidth - 4)), cy[i] = 2 + static_cast<int>(rng() % (boardHeight - 4));
     }
     bool quiet = rng() % 4 != 0;
     int stones = 8 + static_cast<int>(rng() % (quiet ? 50 : 34));
@@ -104,10 +96,9 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
         makeMove(sq(x, y), who);
         if (quiet && (hasThreat(T_FIVE, who - 1) || hasThreat(T_OPEN_FOUR, who - 1))) {
             unmakeMove(sq(x, y), who);
-            continue;
+        } else {
+            placed.push_back(sq(x, y)), i++;
         }
-        placed.push_back(sq(x, y));
-        i++;
     }
     settle();
 }
