@@ -95,6 +95,20 @@ TEST_F(Search, RootMovesInForcedAndTacticalPositions) {
     }
 }
 
+// No legal move loses; a full board is a draw, blocks or not (no line of five fits on 4 x 4).
+TEST_F(Search, NoLegalMoveLosesUnlessTheBoardIsFull) {
+    // Renju, FIRST to move: SECOND's five square makes an overline for FIRST.
+    buildPosition(RULE_RENJU, from(2, {".....X", ".....O", ".....O", ".....O", ".....O", "..XXX.XX"}));
+    Result res = run(FIRST, 10);
+    EXPECT_EQ(std::tuple(res.depth, res.value, res.move), std::tuple(1, -(1 + 9999998), -1));
+    for (int blocks : {0, 2}) {
+        emptyBoard(RULE_RENJU, 4, 4);
+        for (int s = 0; s < 16; s++) makeMove(sq(s / 4, s % 4), s < blocks ? BLOCKED : 1 + (s / 2) % 2);
+        EXPECT_EQ(run(FIRST, 3).value, 0);
+        EXPECT_EQ(rootSearch(1, -100000000, 100000000, SECOND, 0), 0);
+    }
+}
+
 TEST_F(Search, InterruptedIterationsCountFromTheThirdRootMove) {
     buildPosition(RULE_STANDARD, from(7, {".......XOX", ".......XO", ".......O"}));
     // Nodes of the whole loop to each depth: a budget between two of them stops that iteration.

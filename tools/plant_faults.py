@@ -89,6 +89,8 @@ FAULTS = [
     ("node-ply-guard-off-by-one", "tactics/nodesearch.cpp",
      "if (ply < 0 || ply >= MAX_PLY - 1) return evaluate(depth, side);",
      "if (ply < 0 || ply >= MAX_PLY) return evaluate(depth, side);"),
+    ("full-board-counts-stones", "tactics/nodesearch.cpp",
+     "bool boardFull() {\n", "bool boardFull() {\n    return g_board.stoneCount >= boardWidth * boardHeight;\n"),
     ("pvs-no-research", "tactics/nodesearch.cpp",
      "if (!g_abort && alpha < value && value < beta) {",
      "if (!g_abort && alpha < value && value < alpha) {"),
