@@ -151,4 +151,21 @@ TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
     EXPECT_EQ(std::tuple(get(3, 2), get(0, 9), get(2, 7)), std::tuple(NO_SCORE, THREAT_WIN - 12, 0));
 }
 
+// Entries of another rule must never steer a search: a rule change empties both tables, a new
+// game of another size under the same rule keeps them.
+TEST_F(HashTable, ClearedOnRuleChangeButNotOnNewGameOfSameRule) {
+    auto probes = [] {
+        int moves[3];
+        g_board.hashKey = KEY;
+        return std::pair(ttProbe(4, -100, 100, FIRST, KEY, moves, 0), threatProbe(0, SECOND, KEY, 0));
+    };
+    g_board.hashKey = KEY;
+    ttStore(4, 77, BOUND_EXACT, FIRST, -1, -1, -1);
+    threatStore(0, SECOND, KEY, 0, 0);
+    testpos::emptyBoard(RULE_STANDARD, 20, 20);
+    EXPECT_EQ(probes(), std::pair(77, 0));
+    testpos::emptyBoard(RULE_RENJU);
+    EXPECT_EQ(probes(), std::pair(NO_SCORE, NO_SCORE));
+}
+
 }  // namespace

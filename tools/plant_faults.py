@@ -67,6 +67,8 @@ FAULTS = [
     ("tt-wins-not-relative", "tactics/hashtable.cpp",
      "return value >= MATE_BOUND ? value - depth : (value <= -MATE_BOUND ? value + depth : value);",
      "return value;"),
+    ("rule-change-keeps-tables", "tactics/hashtable.cpp",
+     "    if (tablesRule != clearedRule) clearTables();\n", ""),
     ("threat-table-keeps-equal-budget", "tactics/hashtable.h",
      "e->check != 0 && e->budget > b &&", "e->check != 0 && e->budget >= b &&"),
     ("four-three-ignores-counter-four", "tactics/threatsearch.cpp",
