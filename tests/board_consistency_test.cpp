@@ -13,24 +13,16 @@
 #include "board/board.h"
 #include "board/consistency.h"
 #include "protocol/game.h"
+#include "tests/test_positions.h"
 
 namespace {
+
+using testpos::emptyBoard, testpos::inside, testpos::sq;
 
 using Result = testing::AssertionResult;
 using Move = std::pair<int, int>;  // square, value; or any two numbers
 
-int sq(int x, int y) { return x * 32 + y; }
 std::string name(int s) { return "(" + std::to_string(s >> 5) + "," + std::to_string(s & 31) + ")"; }
-bool inBoard(int x, int y) { return x >= 0 && y >= 0 && x < boardWidth && y < boardHeight; }
-
-// An empty board of height x width (height bounds y), built the way the game record builds it.
-void newBoard(int forRule, int height, int width = 0) {
-    boardHeight = height;
-    boardWidth = width > 0 ? width : height;
-    boardSize = std::max(boardHeight, boardWidth);
-    recordCount = blockCount = 0;
-    rebuildBoard(forRule);
-}
 
 // The whole checker, or (full = false) the part that stays exact under light moves.
 Result consistent(bool full = true) {
@@ -96,10 +88,10 @@ struct RandomGame {
                 int near = placed[pick(static_cast<int>(placed.size()))].first;
                 x = (near >> 5) + pick(5) - 2, y = (near & 31) + pick(5) - 2;
             }
-            if (inBoard(x, y) && g_board.cell[sq(x, y)] == EMPTY) return sq(x, y);
+            if (inside(x, y) && g_board.cell[sq(x, y)] == EMPTY) return sq(x, y);
         }
         int s = 0;
-        while (s < SQUARE_SLOTS && !(inBoard(s >> 5, s & 31) && g_board.cell[s] == EMPTY)) s++;
+        while (s < SQUARE_SLOTS && !(inside(s >> 5, s & 31) && g_board.cell[s] == EMPTY)) s++;
         return s < SQUARE_SLOTS ? s : -1;
     }
 
@@ -138,7 +130,7 @@ struct RandomGame {
         int height = 1 + pick(22), width = 1 + pick(22);
         if (pick(3) == 0) width = height;
         if (pick(6) == 0) (pick(2) ? width : height) = 1 + pick(3);
-        newBoard(rule, height, width);
+        emptyBoard(rule, width, height);
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         placed.clear();
         oneColour = pick(3) == 0;
@@ -178,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(AllRules, RandomGames, testing::Values(RULE_FREESTYLE, 
 TEST(LightMoves, UnmakeOverResetCodesKeepsScoresExact) {
     std::mt19937 random(7);
     for (int game = 0; game < 20; game++) {
-        newBoard(game % 3, 9 + game % 14);
+        emptyBoard(game % 3, 9 + game % 14, 9 + game % 14);
         for (int move = 0; move < 30; move++) {
             int s = sq(random() % boardSize, random() % boardSize), v = 1 + move % 2;
             if (g_board.cell[s] != EMPTY) continue;
@@ -190,7 +182,7 @@ TEST(LightMoves, UnmakeOverResetCodesKeepsScoresExact) {
 
 // Each kind of corruption makes the checker fail, naming a refresh that has not come.
 TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
-    newBoard(RULE_FREESTYLE, 15);
+    emptyBoard(RULE_FREESTYLE);
     for (int y = 5; y <= 7; y++) makeMove(sq(7, y), FIRST);
     makeMove(sq(3, 3), SECOND);
     makeMove(sq(9, 9), BLOCKED);
@@ -227,10 +219,10 @@ TEST(PinnedFigures, EvaluationSumsOfEmptyBoardsAndOfOneStone) {
         {RULE_FREESTYLE, 20, 20, 444}, {RULE_STANDARD, 15, 15, 194}, {RULE_RENJU, 15, 15, 194},
         {RULE_FREESTYLE, 15, 9, 47}, {RULE_STANDARD, 15, 9, 22}, {RULE_RENJU, 20, 20, 444}};
     for (auto b : boards) {
-        newBoard(b.rule, b.height, b.width);
+        emptyBoard(b.rule, b.width, b.height);
         EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(b.sum, b.sum)) << b.height << "x" << b.width;
     }
-    newBoard(RULE_FREESTYLE, 15);
+    emptyBoard(RULE_FREESTYLE);
     makeMove(sq(7, 7), FIRST);
     EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(264, 136));
     unmakeMove(sq(7, 7), FIRST);
@@ -243,7 +235,7 @@ TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
     std::mt19937 rng(5);
     for (int trial = 0; trial < 20; trial++) {
         int height = 1 + static_cast<int>(rng() % 22), width = 1 + static_cast<int>(rng() % 22);
-        newBoard(trial % 2 ? RULE_FREESTYLE : RULE_STANDARD, height, width);
+        emptyBoard(trial % 2 ? RULE_FREESTYLE : RULE_STANDARD, width, height);
         for (int i = 0; i < height * width / 2; i++) {
             int x = static_cast<int>(rng() % width), y = static_cast<int>(rng() % height), kind = rng() % 5;
             if (!squareFree(x, y)) continue;

@@ -9,6 +9,7 @@
 #include "board/board.h"
 #include "protocol/game.h"
 #include "tactics/evaluate.h"
+#include "tests/test_positions.h"
 
 namespace {
 
@@ -44,9 +45,7 @@ TEST(Evaluate, Corrections) {
     };
     for (const auto& c : cases) {
         for (int size : {15, 20}) {
-            boardWidth = boardHeight = boardSize = size;
-            recordCount = blockCount = 0;  // the rebuild replays the record
-            rebuildBoard(c.rule);
+            testpos::emptyBoard(c.rule, size, size);
             for (auto [x, y] : c.first) makeMove(x * 32 + y, FIRST);
             for (auto [x, y] : c.second) makeMove(x * 32 + y, SECOND);
             for (int side : {FIRST, SECOND}) {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
-#include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "board/board.h"
 #include "board/forbidden.h"
 #include "protocol/game.h"
+#include "tests/test_positions.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ namespace {
 // row, both ends empty, both completions exactly five), e makes no five (the engine's reading)
 // and e is not forbidden with s played.
 enum Verdict { NOTHING, FIVE, OVERLINE, DOUBLE_FOUR, DOUBLE_THREE };  // forbidden from OVERLINE on
-constexpr int DX[4] = {0, 1, 1, 1}, DY[4] = {1, 0, -1, 1};
+using testpos::DX, testpos::DY;
 
 struct Reference {
     int width, height;
@@ -93,13 +92,9 @@ struct Reference {
 
 // An empty Renju board, every square made and unmade once so that the reset's provisional codes
 // are gone and any make/unmake pair restores every byte.
-Reference emptyBoard(int width, int height) {
-    boardWidth = width, boardHeight = height, boardSize = std::max(width, height);
-    recordCount = blockCount = 0;
-    rebuildBoard(RULE_RENJU);
-    for (int x = 0; x < width; x++) {
-        for (int y = 0; y < height; y++) makeMove(x * 32 + y, FIRST), unmakeMove(x * 32 + y, FIRST);
-    }
+Reference settledBoard(int width, int height) {
+    testpos::emptyBoard(RULE_RENJU, width, height);
+    testpos::settle();
     return {width, height};
 }
 
@@ -113,7 +108,7 @@ TEST(RenjuRule, KnownPositions) {
         {{{4, 9}, {5, 10}, {6, 8}, {6, 10}, {7, 8}, {7, 9}, {8, 6}, {9, 5}}, 6, 11, 1},
         {{{4, 4}, {4, 8}, {5, 5}, {6, 6}, {6, 7}, {8, 7}, {8, 8}}, 5, 7, 0}};
     for (const auto& c : cases) {
-        Reference p = emptyBoard(15, 15);
+        Reference p = settledBoard(15, 15);
         for (auto [x, y] : c.first) makeMove(x * 32 + y, FIRST), p.cell[x][y] = FIRST;
         EXPECT_EQ(isForbidden(c.x * 32 + c.y), c.forbidden) << "engine, case " << &c - cases;
         EXPECT_EQ(p.forbidden(c.x, c.y), c.forbidden) << "reference, case " << &c - cases;
@@ -155,11 +150,11 @@ TEST(RenjuRuleAgainstReference, RandomPositions) {
         {15, 15, 1500, 1501}, {20, 20, 500, 2002}, {9, 9, 800, 909}, {12, 17, 600, 1217}, {22, 10, 400, 2210}};
     int verdicts[5] = {}, decidedByRecursion = 0;
     for (auto g : geometries) {
-        Reference p = emptyBoard(g.width, g.height);
+        Reference p = settledBoard(g.width, g.height);
         std::mt19937 rng(g.seed);
         for (int n = 0; n < g.positions; n++) {
             std::vector<int> placed = randomPosition(rng, p);
-            BoardBase before = g_board;
+            std::vector<char> before = testpos::boardBytes();
             for (int x = 0; x < g.width; x++) {
                 for (int y = 0; y < g.height; y++) {
                     if (p.at(x, y) != EMPTY) continue;
@@ -170,10 +165,7 @@ TEST(RenjuRuleAgainstReference, RandomPositions) {
                         << "position " << n << ", seed " << g.seed << ", square " << x << "," << y;
                 }
             }
-            bool unchanged = !std::memcmp(&before, &g_board, offsetof(BoardBase, stones)) &&
-                             before.stoneCount == g_board.stoneCount &&
-                             !std::memcmp(before.stones, g_board.stones, sizeof(uint32_t) * g_board.stoneCount);
-            ASSERT_TRUE(unchanged) << "position " << n << ", seed " << g.seed;
+            ASSERT_TRUE(testpos::boardBytes() == before) << "position " << n << ", seed " << g.seed;
             for (auto s = placed.rbegin(); s != placed.rend(); ++s) {
                 unmakeMove(*s, g_board.cell[*s]);
                 p.cell[*s >> 5][*s & 31] = EMPTY;

@@ -35,6 +35,14 @@ inline void emptyBoard(int forRule, int width = 15, int height = 15) {
     rebuildBoard(rule = forRule);
 }
 
+// The board record as bytes, the unused tail of the stone list cleared first (unmake leaves it
+// stale), for comparing a board before and after.
+inline std::vector<char> boardBytes() {
+    std::fill(g_board.stones + g_board.stoneCount, g_board.stones + MAX_STONES, 0u);
+    auto* bytes = reinterpret_cast<const char*>(&g_board);
+    return std::vector<char>(bytes, bytes + sizeof g_board);
+}
+
 // Every empty square refreshed once: make/unmake pairs then restore the board byte for byte.
 inline void settle() {
     for (int s = 0; s < SQUARE_SLOTS; s++) {

@@ -13,13 +13,6 @@ namespace {
 using namespace testpos;
 constexpr int32_t T = THREAT_WIN;
 
-// The board record, the unused tail of the stone list cleared first (unmake leaves it stale).
-std::vector<char> snapshot() {
-    std::fill(g_board.stones + g_board.stoneCount, g_board.stones + MAX_STONES, 0u);
-    auto* bytes = reinterpret_cast<const char*>(&g_board);
-    return std::vector<char>(bytes, bytes + sizeof g_board);
-}
-
 // A node searched with the root at ply 0 and, by default, time to spare.
 int32_t node(int depth, int side, int role, int t, int32_t limit = 1 << 30) {
     timeLimit = limit, searchStartTime = clockMs(), stopRequested = g_abort = rootDepth = 0;
@@ -60,14 +53,14 @@ struct Root { int32_t value; int64_t nodes; std::string failure; };
 
 // The root search for side, then the replay of a reported win; failure tells what went wrong.
 Root rootSearch(int side) {
-    auto before = snapshot();
+    auto before = boardBytes();
     Root r{0, g_nodeCount, ""};
     r.value = node(0, side, 0, 0);
     r.nodes = g_nodeCount - r.nodes;
     int budget = 20000;
-    if (snapshot() != before) r.failure = "the search changed the board";
+    if (boardBytes() != before) r.failure = "the search changed the board";
     if (r.failure.empty() && r.value > 0) r.failure = replay(side, 0, 0, budget);
-    if (r.failure.empty() && snapshot() != before) r.failure = "the replay changed the board";
+    if (r.failure.empty() && boardBytes() != before) r.failure = "the replay changed the board";
     return r;
 }
 
@@ -127,7 +120,7 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_EQ(node(-MAX_PLY - 10, FIRST, 0, 0), T);
     // An aborted search unwinds and stores nothing: the third node runs the stop check, which fires.
     buildPosition(RULE_STANDARD, LONG_WIN);
-    auto before = snapshot();
+    auto before = boardBytes();
     g_nodeCount = 1024 - 3;
     EXPECT_EQ(node(0, FIRST, 0, 0, -1000), 0);
     EXPECT_EQ(g_abort, 1);
@@ -139,7 +132,7 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     EXPECT_EQ(node(-MAX_PLY, FIRST, 0, 0), 0);
     EXPECT_EQ(g_nodeCount - nodes, 1);
     EXPECT_EQ(threatProbe(0, FIRST, g_board.hashKey, 0), NO_SCORE);
-    EXPECT_TRUE(snapshot() == before);
+    EXPECT_TRUE(boardBytes() == before);
     // Unharmed afterwards; a repeat is answered by the table, relative to the node.
     Root first = rootSearch(FIRST), again = rootSearch(FIRST);
     EXPECT_EQ(std::tuple(first.value, first.failure, again.value, again.nodes), std::tuple(T - 6, "", T - 6, 1));
