@@ -108,6 +108,15 @@ class Engine:
             got += self.expect(*replies, timeout=timeout)
         return got
 
+    def square(self, line, size, occupied=()):
+        """The move line as (x, y), which must be a free square of a board of size (width, height)."""
+        if not MOVE_RE.match(line):
+            self.fail("expected a move, got %r" % line)
+        x, y = map(int, line.split(","))
+        if not (0 <= x < size[0] and 0 <= y < size[1]) or (x, y) in occupied:
+            self.fail("move %d,%d is no free square of the %dx%d board" % (x, y, *size))
+        return x, y
+
     def expect_silence(self, seconds=0.3):
         try:
             self.fail("expected no reply, got %r" % self.lines.get(timeout=seconds))

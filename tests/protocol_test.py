@@ -16,7 +16,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from engine_driver import (ABOUT_RE, BAD, BLOCK_END, DRAW, MOVE_RE, PASS, RECT, RESET,  # noqa
+from engine_driver import (ABOUT_RE, BAD, BLOCK_END, DRAW, PASS, RECT, RESET,  # noqa
                            SIZE, SPEED, UNKNOWN, Engine, engine_command_from_args)
 
 COMMAND, CRLF, TIMEOUT = None, False, 10.0
@@ -197,12 +197,7 @@ class Session(Engine):
         """The engine's move after any MESSAGE lines but a pass: a free square of the board."""
         while (line := self.next()).startswith("MESSAGE ") and line != PASS[0]:
             pass
-        if not MOVE_RE.match(line):
-            self.fail("expected a move, got %r" % line)
-        x, y = map(int, line.split(","))
-        if not (0 <= x < self.size[0] and 0 <= y < self.size[1]) or (x, y) in occupied:
-            self.fail("move %d,%d is no free square of the %dx%d board" % (x, y, *self.size))
-        return x, y
+        return self.square(line, self.size, occupied)
 
     def expect_replies(self, replies, moves=None):
         for want in replies:

@@ -25,10 +25,7 @@ def run(command, crlf, scale):
     occupied = {(7, 7), (8, 8), (6, 8)}
 
     def own_move(line):
-        x, y = map(int, line.split(","))
-        if not (0 <= x < 15 and 0 <= y < 15) or (x, y) in occupied:
-            e.fail("%d,%d is no free square" % (x, y))
-        occupied.add((x, y))
+        occupied.add(e.square(line, (15, 15), occupied))
 
     try:
         e.talk(("START 15", *RESET), timeout=60.0 * scale)  # also covers the process start-up
@@ -48,10 +45,7 @@ def run(command, crlf, scale):
             lines += [] if line.startswith("MESSAGE") else [line]
         if not any(ABOUT_RE.fullmatch(line) for line in lines):
             e.fail("no ABOUT reply during a turn")
-        move = [line for line in lines if not ABOUT_RE.fullmatch(line)][0]
-        if not MOVE_RE.match(move):
-            e.fail("%r instead of a move" % move)
-        own_move(move)
+        own_move([line for line in lines if not ABOUT_RE.fullmatch(line)][0])
         # CR-LF line ends, whatever the session's own line ends are.
         e.send(b"ABOUT\r\n", raw=True)
         e.expect(ABOUT_RE, timeout=10.0 * scale)

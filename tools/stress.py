@@ -12,7 +12,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from engine_driver import BAD, MOVE_RE, Engine, EngineError, engine_command_from_args  # noqa: E402
+from engine_driver import BAD, Engine, EngineError, engine_command_from_args  # noqa: E402
 
 INFOS = [("timeout_turn", [5, 20, 50, 100]), ("time_left", [100, 5000, 100000, 2147483647]),
          ("rule", [0, 1, 2, 4, 5, 8]), ("max_memory", [83886080]), ("game_type", [1]),
@@ -42,17 +42,12 @@ def run(command, crlf, seconds, seed):
         if not state["pending"]:
             return
         state["pending"] = False
-        if not MOVE_RE.match(text := line()):
-            e.fail("expected a move, got %r" % text)
-        x, y = map(int, text.split(","))
-        (width, height) = state["size"]
-        if (x, y) == (-1, -1):  # only when no square is free (under Renju: none FIRST may take)
+        width, height = state["size"]
+        if (text := line()) == "-1,-1":  # only when no square is free (under Renju: none FIRST may take)
             if width * height > len(moves) and not state["renju"]:
                 e.fail("pass with free squares")
-        elif not (0 <= x < width and 0 <= y < height) or (x, y) in moves:
-            e.fail("illegal engine move %d,%d" % (x, y))
         else:
-            moves.append((x, y))
+            moves.append(e.square(text, state["size"], moves))
             state["engine_moves"] += 1
 
     def command(text, reply=None):
