@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Self-play through the protocol under each rule, judged by the legality referee of
-tools/selfplay.py (every move legal, no forbidden move of the first player under Renju), the
+tools/referee.py (every move legal, no forbidden move of the first player under Renju), the
 referee itself on scripted faults, and short matches through tools/match.py."""
 import contextlib
 import io

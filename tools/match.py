@@ -8,7 +8,7 @@ Every opening of tools/openings.txt is played twice, colours swapped. Both progr
 afresh for each game, as a tournament manager starts them, so a crash or a late reply cannot
 reach the next game. The side to move gets the opening with BOARD, later moves with TURN.
 
-The referee of tools/selfplay.py judges every move: a move off the board, on a stone, or (for
+The referee of tools/referee.py judges every move: a move off the board, on a stone, or (for
 FIRST under Renju) on a forbidden square loses the game; so do a reply later than the time
 allowed, a crash, the end of the output and a line that is not a move. A game ends at a five
 (free-style: five or more; standard: exactly five; Renju: exactly five for FIRST, five or
@@ -26,9 +26,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from selfplay import (BLOCKED, DIRECTIONS, EMPTY, FIRST, RULE_NAMES, SECOND,  # noqa: E402
-                      Board, Fault, Late, Player, is_win, move_fault, parse_rule, renju_draw,
-                      run_lengths)
+from referee import (BLOCKED, DIRECTIONS, EMPTY, FIRST, RULE_NAMES, SECOND,  # noqa: E402
+                     Board, Fault, Late, Player, is_win, move_fault, parse_rule, renju_draw,
+                     run_lengths)
 
 OPENINGS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "openings.txt")
 PROTOCOL_RULE = {0: 0, 1: 1, 2: 4}  # INFO rule values as Gomocup managers send them
