@@ -1,6 +1,6 @@
 """Drives a brain through pipes: send protocol lines, read reply lines with time bounds.
 
-Used by every pipe test and by the self-play, match and stress tools. The engine command is a
+Used by every pipe test and by the self-play and match tools. The engine command is a
 list, so the same tests run the Linux binary or a Windows executable under Wine.
 """
 import argparse

@@ -6,6 +6,7 @@ control as managers use it (a turn budget alone, games to the end under a match 
 import contextlib
 import io
 import os
+import random
 import re
 import shlex
 import sys
@@ -15,9 +16,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "tools")]
 import match  # noqa: E402
-import stress  # noqa: E402
-from engine_driver import (ABOUT_RE as ABOUT, DRAW, MOVE_RE as M, PASS, RESET as R,  # noqa: E402
-                           Engine, board_text as board, engine_command_from_args)
+from engine_driver import (ABOUT_RE as ABOUT, BAD, DRAW, MOVE_RE as M, PASS,  # noqa: E402
+                           RESET as R, Engine, board_text as board, engine_command_from_args)
 
 COMMAND, CRLF = None, False
 SPEED = "MESSAGE Speed=0"
@@ -77,6 +77,113 @@ BUSY_RECORDS = [(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)]
 BUSY_BOARD = board(*BUSY_RECORDS)
 # Standard Gomoku, 15 x 15, ten stones and no decisive threat: the search uses its time.
 QUIET = board((7, 7), (8, 8), (7, 8), (7, 9), (9, 7), (8, 7), (8, 6), (7, 5), (9, 5), (10, 4))
+
+
+INFOS = [("timeout_turn", [5, 20, 50, 100]), ("time_left", [100, 5000, 100000, 2147483647]),
+         ("rule", [0, 1, 2, 4, 5, 8]), ("max_memory", [83886080]), ("game_type", [1]),
+         ("timeout_match", [100000]), ("folder", ["C:\\data"]), ("unknown_key", [7])]
+
+
+def random_moments(seconds, seed):
+    """Plays games while INFO, ABOUT, STOP and position changes arrive at random moments of the
+    engine's thinking: every reply well formed and in time, every move a free square of the
+    position sent. Returns the number of engine moves."""
+    rng, e = random.Random(seed), Engine(COMMAND, CRLF)
+    size, moves, st = (15, 15), [], {"pending": False, "abouts": 0, "renju": False, "moved": 0}
+
+    def line():  # the next line that is no MESSAGE, draw line or ABOUT reply (those counted)
+        while (text := e.read(10.0)) is None or text.startswith('name="Zarvel"') \
+                or text.startswith("MESSAGE") or text == "":
+            if text is None:
+                e.fail("output ended")
+            st["abouts"] -= text.startswith('name="Zarvel"')
+            if st["abouts"] < 0:
+                e.fail("unasked ABOUT line")
+        return text
+
+    def send(text, reply=None):  # first the pending turn's move, checked against its position
+        if st["pending"]:
+            st["pending"] = False
+            if (got := line()) != "-1,-1":
+                moves.append(e.square(got, size, moves))
+                st["moved"] += 1
+            elif size[0] * size[1] > len(moves) and not st["renju"]:
+                e.fail("pass with free squares")  # under Renju every free square may be forbidden
+        for text in [text] if isinstance(text, str) else text:
+            e.send(text)
+        if reply is not None and (got := line()) != reply:
+            e.fail("expected %r, got %r" % (reply, got))
+
+    def start():
+        nonlocal size
+        send([])
+        size = (rng.randint(5, 22), rng.randint(5, 22))
+        if rng.random() < 0.7:
+            size = (rng.choice([10, 15, 19, 20, 22]),) * 2
+        send("RECTSTART %d,%d" % size[::-1], "OK")
+        moves.clear()
+
+    def restart():
+        send("RESTART", "OK")
+        moves.clear()
+
+    def turn():
+        send([])
+        near = [(x + dx, y + dy) for x, y in moves[-6:] for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
+        free = [q for q in near if 0 <= q[0] < size[0] and 0 <= q[1] < size[1] and q not in moves]
+        if not free or rng.random() < 0.2:
+            free = [(x, y) for x in range(size[0]) for y in range(size[1]) if (x, y) not in moves]
+        if len(moves) + 2 > size[0] * size[1]:
+            return restart()
+        moves.append(rng.choice(free))
+        send("TURN %d,%d" % moves[-1])
+        st["pending"] = True
+
+    def takeback():
+        send([])
+        if moves:
+            send("TAKEBACK %d,%d" % moves.pop(), "OK")
+        else:
+            send("TAKEBACK 0,0", BAD)
+
+    def board_():  # the engine's side is 1; colours follow the order
+        send([])
+        if len(moves) + 1 > size[0] * size[1]:
+            return restart()
+        send(["BOARD"] + ["%d,%d,%d" % (x, y, 1 + (len(moves) - i) % 2)
+                          for i, (x, y) in enumerate(moves)] + ["DONE"])
+        st["pending"] = True
+
+    def info():
+        key, values = rng.choice(INFOS)
+        value = rng.choice(values)
+        st["renju"] = st["renju"] if key != "rule" else value & 4 or value == 2
+        e.send("INFO %s %s" % (key, value))
+
+    def about():
+        e.send("ABOUT")
+        st["abouts"] += 1
+
+    try:
+        e.send("INFO timeout_turn 20")
+        start()
+        turn()
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            time.sleep(rng.random() * 0.03)  # land inside the engine's thinking at random
+            rng.choices([turn, info, about, takeback, board_, restart, start,
+                         lambda: e.send(rng.choice(["STOP", "yxstop"]))],  # idle: no reply
+                        weights=[50, 12, 10, 8, 8, 3, 2, 6])[0]()
+        send("END")
+        while (text := e.read(10.0)) is not None:  # ABOUT replies still due, then the end
+            st["abouts"] -= text.startswith('name="Zarvel"')
+            if text != "" and not text.startswith(("MESSAGE", 'name="Zarvel"')):
+                e.fail("unexpected %r after END" % text)
+        if st["abouts"] != 0 or e.finish(10.0) != 0:
+            e.fail("%d ABOUT replies missing, exit code %r" % (st["abouts"], e.proc.returncode))
+        return st["moved"]
+    finally:
+        e.close()
 
 
 class TurnTest(unittest.TestCase):
@@ -159,17 +266,19 @@ class TurnTest(unittest.TestCase):
             with contextlib.redirect_stdout(io.StringIO()) as out:
                 games = match.run(["--engine", engine, "--baseline", engine, "--rule", "renju",
                                    "--size", str(size), "--games", "1", "--turn-ms", str(turn_ms),
-                                   "--match-ms", str(clock_ms), "--margin-ms", str(int(150 * SCALE))]
-                                  + ["--crlf"] * CRLF)
+                                   "--match-ms", str(clock_ms),
+                                   "--margin-ms", str(int(150 * SCALE))] + ["--crlf"] * CRLF)
             self.assertEqual(len(games), 2, out.getvalue())
             # The engine's narrower reading of a Renju foul may lose a game, nothing else.
             forfeits = [g.forfeit[3] for g in games if g.forfeit]
             self.assertEqual([f for f in forfeits if "forbidden" not in f], [], out.getvalue())
 
     def test_commands_at_random_moments(self):
-        # INFO, ABOUT, STOP and position changes at random moments during the thinking.
+        # Longer on demand: ZARVEL_STRESS_SECONDS=3600 turn_test.py ... -k random_moments
         for seed in (1, 2, 3):
-            self.assertGreater(stress.run(COMMAND, CRLF, seconds=10, seed=seed)[1], 0)
+            with self.subTest(seed=seed):
+                seconds = float(os.environ.get("ZARVEL_STRESS_SECONDS", "10"))
+                self.assertGreater(random_moments(seconds, seed), 0)
 
 
 if __name__ == "__main__":
