@@ -4,16 +4,17 @@ tests catch each: the measure of the test suite's power, to be kept when the sui
 
 The copy (tracked files of this tree, synced at every run) lives in WORK/src with its own
 sanitized build, so a fault costs an incremental rebuild. For each fault: apply it, rebuild, run
-the unit tests; only when none fails (or with --all) run the pipe tests. A failed build counts
+the unit tests; only when none fails, run the pipe tests. A failed build counts
 as caught by "build", a hang as "(timeout)"; a fault faults.txt lists as caught and no test
 catches now is marked LOST. The real tree is never touched. Exit status 0 when the run completed
 and nothing was lost, 1 when a fault was lost, 2 on a tool error (a snippet not found exactly
 once, a copy or build that failed, tests failing without a fault).
 
-    tools/plant_faults.py [--only NAME[,NAME]] [--all] [--quick] [--list] [--work DIR]
+    tools/plant_faults.py [--only NAME[,NAME]] [--quick] [--list] [--work DIR]
 """
 import argparse
 import os
+import pathlib
 import re
 import signal
 import subprocess
@@ -32,13 +33,12 @@ class ToolError(Exception):
 def load_faults():
     """[(name, file, source text, faulty text, tests that caught it)] from tools/faults.txt."""
     faults = []
-    with open(os.path.join(ROOT, "tools", "faults.txt")) as f:
-        for line in f.read().splitlines():
-            if line[:1] in ("-", "+"):
-                faults[-1][2 if line[0] == "-" else 3].append(line[1:])
-            elif line.strip() and not line.startswith("#"):
-                head, _, caught = line.partition(" = ")
-                faults.append([*head.split(), [], [], caught])
+    for line in pathlib.Path(ROOT, "tools", "faults.txt").read_text().splitlines():
+        if line[:1] in ("-", "+"):
+            faults[-1][2 if line[0] == "-" else 3].append(line[1:])
+        elif line.strip() and not line.startswith("#"):
+            head, _, caught = line.partition(" = ")
+            faults.append([*head.split(), [], [], caught])
     return [(n, p, "\n".join(old), "\n".join(new), c) for n, p, old, new, c in faults]
 
 
@@ -55,27 +55,17 @@ def run(cmd, cwd, timeout=None):
     return proc.returncode, out.decode("utf-8", "replace")
 
 
-def read(path, mode="r"):
-    with open(path, mode) as f:
-        return f.read()
-
-
-def write(path, data, mode="w"):
-    with open(path, mode) as f:
-        f.write(data)
-
-
 def sync_copy(src):
     """Makes src hold this tree's tracked files; only the changed ones get a new time."""
     listed = subprocess.run(["git", "-C", ROOT, "ls-files", "-z"], check=True,
                             capture_output=True).stdout.decode().split("\0")
     tracked = {p for p in listed if p and os.path.isfile(os.path.join(ROOT, p))}
     for p in tracked:
-        data, target = read(os.path.join(ROOT, p), "rb"), os.path.join(src, p)
-        if not os.path.isfile(target) or read(target, "rb") != data:
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            write(target, data, "wb")
-            os.chmod(target, os.stat(os.path.join(ROOT, p)).st_mode)
+        data, target = pathlib.Path(ROOT, p).read_bytes(), pathlib.Path(src, p)
+        if not target.is_file() or target.read_bytes() != data:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+            target.chmod(pathlib.Path(ROOT, p).stat().st_mode)
     for top, dirs, files in os.walk(src):
         dirs[:] = [d for d in dirs if top != src or d != "build"]
         for name in files:
@@ -93,10 +83,9 @@ def build(src):
                 "zarvel_tests"], src)
 
 
-def unit_tests(src, everything, quick=False):
-    """The unit tests that fail, crash or hang. Without everything, the first crash or hang
-    ends the list (quick: the first failure); with it, the binary runs again without the tests
-    that already ran."""
+def unit_tests(src, quick):
+    """The unit tests that fail, crash or hang; after a crash or hang the binary runs again
+    without the tests that already ran. quick: the first failure ends the list."""
     caught, ran, names = [], [], r"([\w/]+\.[\w/]+)"
     while True:
         cmd = [os.path.join(src, "build", "tests", "zarvel_tests")] + ["--gtest_fail_fast"] * quick
@@ -109,12 +98,12 @@ def unit_tests(src, everything, quick=False):
             return caught
         broken = [t for t in started if t not in ended] or ["zarvel_tests"]
         caught.append(broken[-1] + (" (timeout)" if rc is None else " (crash)"))
-        if not everything or broken == ["zarvel_tests"]:
+        if quick or broken == ["zarvel_tests"]:
             return caught
         ran += started
 
 
-def pipe_tests(src, everything, quick):
+def pipe_tests(src, quick):
     """The pipe tests (test methods where unittest names them) that fail or hang."""
     caught, engine = [], os.path.join(src, "build", "pbrain-zarvel")
     names = [f[:-3] for f in os.listdir(os.path.join(src, "tests")) if f.endswith("_test.py")]
@@ -126,29 +115,27 @@ def pipe_tests(src, everything, quick):
         elif rc != 0:
             methods = dict.fromkeys(re.findall(r"^(?:FAIL|ERROR): (\w+)", out, re.M))
             caught += [f"{name}.{m}" for m in methods] or [name]
-        if caught and quick and not everything:
+        if caught and quick:
             break
     return caught
 
 
 def plant(src, fault, args):
-    target = os.path.join(src, fault[1])
-    original = read(target)
+    target = pathlib.Path(src, fault[1])
+    original = target.read_text()
     try:
-        write(target, original.replace(fault[2], fault[3]))
+        target.write_text(original.replace(fault[2], fault[3]))
         if build(src)[0] != 0:
             return ["build"]
-        caught = unit_tests(src, args.all, args.quick and not args.all)
-        return caught + pipe_tests(src, args.all, args.quick) if args.all or not caught else caught
+        return unit_tests(src, args.quick) or pipe_tests(src, args.quick)
     finally:
-        write(target, original)
+        target.write_text(original)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", action="append", help="fault names (comma-separated, repeatable)")
-    parser.add_argument("--all", action="store_true", help="run every test for every fault")
     parser.add_argument("--quick", action="store_true",
                         help="stop at the first test that catches the fault")
     parser.add_argument("--list", action="store_true", help="print the faults (snippets checked)")
@@ -160,7 +147,7 @@ def main():
         raise ToolError("unknown faults: " + ", ".join(sorted(unknown)))
     faults = [f for f in faults if not wanted or f[0] in wanted]
     for name, path, old, _, caught in faults:  # a changed source shows up here
-        if (count := read(os.path.join(ROOT, path)).count(old)) != 1:
+        if (count := pathlib.Path(ROOT, path).read_text().count(old)) != 1:
             raise ToolError(f"fault {name}: snippet found {count} times in {path}:\n{old}")
         if args.list:
             print(f"{name:34} {path:24} {caught}")
@@ -176,7 +163,7 @@ def main():
     print("building and testing the copy without a fault", file=sys.stderr, flush=True)
     if (result := build(src))[0] != 0:
         raise ToolError("the copy does not build without a fault:\n" + result[1][-3000:])
-    if clean := unit_tests(src, True) + (pipe_tests(src, True, False) if args.all else []):
+    if clean := unit_tests(src, False):
         raise ToolError("tests fail without a fault: " + ", ".join(clean))
     lines, lost = [], 0
     for i, fault in enumerate(faults, 1):
@@ -186,7 +173,7 @@ def main():
                      + ("  LOST" if not caught and fault[4] != "NOT CAUGHT" else ""))
         print(f"[{i}/{len(faults)}] {time.time() - start:.0f} s: {lines[-1]}", file=sys.stderr,
               flush=True)
-    mode = "all tests" if args.all else "quick" if args.quick else "unit tests, then pipe tests"
+    mode = "quick" if args.quick else "unit tests, then pipe tests"
     print(f"# tools/plant_faults.py at {commit}; mode: {mode}; {len(faults)} faults, "
           f"{lost} lost; {(time.time() - started) / 60:.0f} min", *lines, sep="\n")
     return 1 if lost else 0
