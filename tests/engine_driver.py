@@ -141,8 +141,7 @@ class Engine:
             self.fail("output after END or exit code %r" % self.proc.poll())
 
     def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
+        self.proc.kill()  # no-op once the process has ended
         self.proc.wait()
 
     def close(self):
@@ -156,12 +155,8 @@ class Engine:
                 pass  # a broken pipe
 
     def dump(self):
-        out = []
-        for direction, data in self.transcript[-60:]:
-            data = "<end of output>" if data is None else data
-            data = data.decode("latin-1") if isinstance(data, bytes) else data
-            out.append("%s %r" % (direction, data[:200]))
-        return "\n".join(out)
+        return "\n".join("%s %r" % (d, "<end of output>" if data is None else data[:200])
+                         for d, data in self.transcript[-60:])
 
 
 def engine_command_from_args(argv=None, description=""):

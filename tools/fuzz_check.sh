@@ -44,10 +44,7 @@ fi
 if [[ $status -ne 0 ]]; then
     tail -n 80 "$log"
     echo "fuzz check FAILED (exit $status); full log: $log"
-    for artifact in "$dir"/fuzz-artifacts/*; do
-        [[ -e $artifact ]] || continue
-        echo "replay: $dir/fuzz_commands $artifact"
-    done
+    find "$dir/fuzz-artifacts" -type f -printf "replay: $dir/fuzz_commands %p\n"
     exit 1
 fi
 grep -E "^(stat::(number_of_executed_units|average_exec_per_sec|slowest_unit_time_sec|peak_rss_mb)|Done )" "$log" || true

@@ -10,10 +10,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(realpath -m "${1:-$root/build-m32}")
-if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'ZARVEL_M32:BOOL=ON' "$dir/CMakeCache.txt"; then
-    echo "m32_check: $dir is not a -m32 build directory; use a fresh one" >&2
-    exit 1
-fi
+[[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'ZARVEL_M32:BOOL=ON' "$dir/CMakeCache.txt" \
+    && { echo "m32_check: $dir is not a -m32 build directory; use a fresh one" >&2; exit 1; }
 configure=(-DZARVEL_M32=ON -DCMAKE_BUILD_TYPE=Release -DZARVEL_SANITIZE=OFF -DZARVEL_TSAN=OFF)
 [[ -n ${ZARVEL_TEST_PATTERNS:-} ]] && configure+=("-DZARVEL_TEST_PATTERNS=$ZARVEL_TEST_PATTERNS")
 mkdir -p "$dir"
