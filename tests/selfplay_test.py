@@ -1,7 +1,14 @@
 #!/usr/bin/env python3
-"""Self-play through the protocol under each rule, judged by the legality referee of
-tools/referee.py (every move legal, no forbidden move of the first player under Renju), the
-referee itself on scripted faults, and short matches through tools/match.py."""
+"""Self-play through the protocol: fast games under each rule from a few random stones, on
+boards of several sizes, two processes (or one playing both sides with a BOARD before every
+move). Every move is judged by the referee of tools/referee.py (on the board, on a free square,
+under Renju never forbidden to the first player); beyond it, a pass only when no legal move is
+left, a five taken whenever the mover has one, a Renju draw message only when no five is
+possible any more. Also the referee itself on scripted faults, and a match against a program
+that fails at once. More games on demand:
+
+    ZARVEL_SELFPLAY_GAMES=1000 tests/selfplay_test.py --engine build/pbrain-zarvel -k games
+"""
 import contextlib
 import io
 import math
@@ -12,13 +19,138 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "tools")]
 import match  # noqa: E402
-import selfplay  # noqa: E402
 from engine_driver import engine_command_from_args  # noqa: E402
+from referee import (DIRECTIONS, EMPTY, FIRST, SECOND, Board, Fault, Player,  # noqa: E402
+                     is_win, move_fault, picture, renju_draw, renju_forbidden, renju_verdict,
+                     run_lengths)
 
 COMMAND, CRLF = None, False
+
+
+class FiveSquares:
+    """Per colour, the empty squares on which it makes five at once, kept up to date around
+    every stone (a stone changes only its own colour's runs)."""
+
+    def __init__(self, board, rule):
+        self.board, self.rule, self.squares = board, rule, {FIRST: set(), SECOND: set()}
+
+    def placed(self, x, y):
+        b, colour = self.board, self.board.cells[x][y]
+        for c in (FIRST, SECOND):
+            self.squares[c].discard((x, y))
+        for dx, dy in DIRECTIONS:
+            for qx, qy in ((x + k * dx, y + k * dy) for k in range(-5, 6) if k):
+                if b.at(qx, qy) == EMPTY:
+                    b.cells[qx][qy] = colour
+                    win = is_win(self.rule, colour, run_lengths(b, qx, qy, colour))
+                    b.cells[qx][qy] = EMPTY
+                    (self.squares[colour].add if win else self.squares[colour].discard)((qx, qy))
+
+
+def random_opening(rng, board, rule, count):
+    """count random stones near the centre, alternating colours from FIRST; none wins and
+    none is forbidden."""
+    stones, spread = [], max(2, min(board.width, board.height) // 4)
+    for _ in range(1000):
+        if len(stones) == count:
+            break
+        x = board.width // 2 + rng.randint(-spread, spread)
+        y = board.height // 2 + rng.randint(-spread, spread)
+        colour = FIRST if len(stones) % 2 == 0 else SECOND
+        if board.at(x, y) != EMPTY or (rule == 2 and colour == FIRST
+                                       and renju_forbidden(board, x, y)):
+            continue
+        board.cells[x][y] = colour
+        if max(run_lengths(board, x, y, colour)) >= 5:
+            board.cells[x][y] = EMPTY
+        else:
+            stones.append((x, y, colour))
+    return stones
+
+
+class Result:
+    def __init__(self):
+        self.games = self.moves = 0
+        self.outcomes, self.known_differences, self.faults = {}, [], []
+
+
+def play_game(players, single, size, rule, opening, max_moves, rng, result):
+    board = Board(size, size)
+    fives = FiveSquares(board, rule)
+    stones = random_opening(rng, board, rule, opening)
+    for x, y, _ in stones:
+        fives.placed(x, y)
+    to_move, mover, informed, last = FIRST if len(stones) % 2 == 0 else SECOND, 0, set(), None
+    while len(stones) < max_moves:
+        player = players[mover]
+        if single or mover not in informed:
+            player.board(stones, to_move)
+            informed.add(mover)
+        else:
+            player.turn(*last)
+        x, y = player.read_move(30.0)
+        result.moves += 1
+        who = "%s (%s) move %d" % (player.name, ("FIRST", "SECOND")[to_move - 1], len(stones) + 1)
+        if (x, y) == (-1, -1):
+            legal = [s for s in board.empty_squares()
+                     if not (rule == 2 and to_move == FIRST and renju_forbidden(board, *s))]
+            if legal:
+                raise Fault("%s passed with %d legal squares, e.g. %s"
+                            % (who, len(legal), legal[0]))
+            return "pass"
+        if fault := move_fault(board, rule, to_move, x, y):
+            if "forbidden" not in fault or renju_forbidden(board, x, y,
+                                                           five_square_ends_three=True):
+                raise Fault("%s: %s" % (who, fault))
+            result.known_differences.append((picture(board, (x, y)), renju_verdict(board, x, y)))
+            return "forbidden move (known reading difference)"
+        if player.announced_draw:
+            # Written after this player's previous move: judge the board as it was then.
+            player.announced_draw, then = False, Board(size, size)
+            for sx, sy, c in stones[:player.stones_after_last_move]:
+                then.cells[sx][sy] = c
+            if rule != 2 or not renju_draw(then):
+                raise Fault("%s announced a draw after its previous move, but a five was "
+                            "still possible:\n%s" % (player.name, picture(then)))
+            return "draw announced"
+        could_win = sorted(fives.squares[to_move])
+        board.cells[x][y] = to_move
+        stones.append((x, y, to_move))
+        player.stones_after_last_move = len(stones)
+        fives.placed(x, y)
+        if is_win(rule, to_move, run_lengths(board, x, y, to_move)):
+            return ("FIRST", "SECOND")[to_move - 1] + " wins"
+        if could_win:
+            raise Fault("%s: %d,%d while a five was on the board at %s" % (who, x, y, could_win))
+        last, to_move, mover = (x, y), 3 - to_move, mover if single else 1 - mover
+    return "full board" if len(stones) == size * size else "move limit"
+
+
+def self_play(rule, games, seed, single=False, sizes=(8, 10, 12, 15, 20), max_moves=120):
+    """Plays the games (timeout_turn 30 ms); returns the Result."""
+    rng, result = random.Random(seed), Result()
+    players = [Player(COMMAND, CRLF, name) for name in ("A", "B")[:1 if single else 2]]
+    try:
+        for g in range(games):
+            size = sizes[g % len(sizes)]
+            for p in players:
+                p.start(size, rule, 30)
+            order = players if g % 2 == 0 else players[::-1]  # alternate who moves first
+            outcome = play_game(order, single, size, rule, rng.randint(1, 6),
+                                min(max_moves, size * size), rng, result)
+            result.games += 1
+            result.outcomes[outcome] = result.outcomes.get(outcome, 0) + 1
+        for p in players:
+            p.close()
+    finally:
+        for p in players:
+            p.engine.kill()
+    for board_picture, verdict in result.known_differences:
+        print("forbidden by the full rule (%s), allowed by the engine's reading:\n%s"
+              % (verdict, board_picture))
+    return result
 
 
 class Scripted:
@@ -36,23 +168,19 @@ class SelfPlay(unittest.TestCase):
         for rule, first, second, fault in ((0, [(7, 7)], [(7, 7)], "is occupied"),
                                            (2, [(7, 5), (7, 6), (5, 7), (6, 7), (7, 7)], far,
                                             r"is forbidden \(double three\)")):
-            with self.assertRaisesRegex(selfplay.Fault, fault):
-                selfplay.play_game([Scripted(first), Scripted(second)], False, 15, rule, 0, 100,
-                                   1.0, random.Random(1), selfplay.Result())
+            with self.assertRaisesRegex(Fault, fault):
+                play_game([Scripted(first), Scripted(second)], False, 15, rule, 0, 100,
+                          random.Random(1), Result())
 
     def test_games(self):
-        # 100 games per rule in CI (thousands on demand through tools/selfplay.py); 10 more
-        # with one process playing both sides (a BOARD before every move).
-        for rule, games, seed, extra in (("freestyle", 100, 11, []), ("standard", 100, 12, []),
-                                         ("renju", 100, 13, []), ("renju", 10, 14, ["--single"])):
-            with self.subTest(rule=rule, extra=extra):
-                result = selfplay.run(
-                    ["--engine", shlex.join(COMMAND), "--rule", rule, "--games", str(games),
-                     "--size", "8,10,12,15,20", "--max-moves", "120", "--seed", str(seed),
-                     "--timeout-turn", "30", "--quiet"] + extra + (["--crlf"] if CRLF else []))
-                self.assertEqual(result.faults, [])
-                self.assertEqual(result.games, games)
-                if rule == "renju" and not extra:  # FIRST wins some games: the rule is exercised
+        # 100 games per rule, 10 more with one process playing both sides.
+        games = int(os.environ.get("ZARVEL_SELFPLAY_GAMES", "100"))
+        for rule, count, seed, single in ((0, games, 11, False), (1, games, 12, False),
+                                          (2, games, 13, False), (2, 10, 14, True)):
+            with self.subTest(rule=rule, single=single):
+                result = self_play(rule, count, seed, single)
+                self.assertEqual(result.games, count)
+                if rule == 2 and not single:  # FIRST wins some games: the rule is exercised
                     self.assertGreater(result.outcomes.get("FIRST wins", 0), 0)
 
     def test_match(self):

@@ -21,10 +21,7 @@ export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 ${TSAN_OPT
 status=0
 python3 "$root/tests/turn_test.py" --engine "$engine" --crlf || status=1
 python3 "$root/tests/protocol_test.py" --engine "$engine" || status=1
-python3 "$root/tools/selfplay.py" --engine "$engine" --rule renju --games 12 --size 8,10,15,20 \
-    --max-moves 80 --seed 1 --quiet || status=1
-python3 "$root/tools/selfplay.py" --engine "$engine" --rule freestyle --games 6 --size 10,15 \
-    --max-moves 60 --seed 2 --quiet --single || status=1
+ZARVEL_SELFPLAY_GAMES=4 python3 "$root/tests/selfplay_test.py" --engine "$engine" -k games || status=1
 
 if compgen -G "$reports/report*" > /dev/null; then
     cat "$reports"/report*
