@@ -286,55 +286,34 @@ class Table(SessionCase):
 
 
 class Scenarios(SessionCase):
-    def fill(self, width, height, record):
-        """Plays every free square with PLAY, column by column."""
-        for square in [(x, y) for x in range(width) for y in range(height) if (x, y) not in record]:
-            self.s.command("PLAY %d,%d" % square, "%d,%d" % square)
-            record.append(square)
-
-    def test_every_square_size(self):
+    def test_every_size_and_shape(self):
+        # Every square board (START, free-style) and thin or odd shapes (RECTSTART height,width)
+        # under free-style and Renju; boards of up to 22 squares are filled to a pass.
         s = self.s
-        for n in range(1, 23):
-            with self.subTest(size=n):
-                s.command("START %d" % n, *RESET)
-                s.size = (n, n)
+        shapes = [(n, n, 0) for n in range(1, 23)] + [
+            (h, w, rule) for h, w in [(1, 22), (22, 1), (1, 1), (2, 22), (22, 2), (1, 5), (5, 1),
+                                      (3, 7), (22, 21), (21, 22), (1, 2), (2, 1)] for rule in (0, 4)]
+        for height, width, rule in shapes:
+            with self.subTest(shape="%dx%d" % (height, width), rule=rule):
+                s.send("INFO rule %d" % rule)
+                s.command("START %d" % width if height == width and rule == 0
+                          else "RECTSTART %d,%d" % (height, width), *RESET)
+                s.size = (width, height)
                 s.send("BEGIN")
                 record = [s.move()]
-                if n <= 4:  # turns until the board is full, then the engine passes
-                    while len(record) < n * n:
-                        free = next((x, y) for x in range(n) for y in range(n)
-                                    if (x, y) not in record)
-                        s.send("TURN %d,%d" % free)
-                        record.append(free)
-                        if len(record) == n * n:
-                            s.expect_replies([PASSES])
-                        else:
-                            record.append(s.move(record))
+                s.command("TURN %d,0\nTURN 0,%d" % (width, height), BAD, BAD)
+                if width * height <= 22:
+                    # All squares but one by PLAY; the engine takes the last, then passes.
+                    for square in [(x, y) for x in range(width) for y in range(height)
+                                   if (x, y) not in record]:
+                        s.command("PLAY %d,%d" % square, "%d,%d" % square)
+                        record.append(square)
+                    s.command("TAKEBACK %d,%d" % record.pop(), "OK")
+                    s.send("BEGIN")
+                    record.append(s.move(record))
                     s.command("BEGIN", PASSES)
                     s.command("TURN 0,0", OPP % "0,0", PASSES)
-                s.command("TURN %d,0\nTURN 0,%d" % (n, n), BAD, BAD)
                 s.check_record(record)
-
-    def test_rectangular_shapes(self):
-        s = self.s
-        for height, width in [(1, 22), (22, 1), (1, 1), (2, 22), (22, 2), (1, 5), (5, 1), (3, 7),
-                              (22, 21), (21, 22), (1, 2), (2, 1)]:
-            for rule in (0, 4):
-                with self.subTest(shape="%dx%d" % (height, width), rule=rule):
-                    s.send("INFO rule %d" % rule)
-                    s.command("RECTSTART %d,%d" % (height, width), *RESET)
-                    s.size = (width, height)
-                    s.send("BEGIN")
-                    record = [s.move()]
-                    s.command("TURN %d,0\nTURN 0,%d" % (width, height), BAD, BAD)
-                    if width * height <= 22:
-                        # A full-board pass: all squares but one, the engine takes the last.
-                        self.fill(width, height, record)
-                        s.command("TAKEBACK %d,%d" % record.pop(), "OK")
-                        s.send("BEGIN")
-                        record.append(s.move(record))
-                        s.command("BEGIN", PASSES)
-                    s.check_record(record)
 
     def test_600_moves(self):
         # 600 moves into a game: the first fill the board, every later one is refused.

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Smoke test: one whole engine session through pipes, the way a manager drives a brain.
-
-    smoke_test.py --engine COMMAND [--crlf] [--timeout-scale S]
-
-COMMAND starts the engine (e.g. build/pbrain-zarvel, or '/usr/lib/wine/wine64
-build-win64/pbrain-zarvel.exe'); --crlf ends every line sent with CR-LF, as Windows managers
-do; --timeout-scale stretches every time bound (a 32-bit .exe under Wine on qemu takes most of
-a minute just to start). Exit code 0 when every step passed.
-"""
+"""Smoke test: one whole engine session through pipes, the way a manager drives a brain; also
+for the Windows programs under Wine (--crlf: CR-LF line ends as Windows managers send them;
+--timeout-scale stretches every time bound, a 32-bit .exe under Wine on qemu takes most of a
+minute to start). Exit code 0 when every step passed."""
 import argparse
 import os
 import re
@@ -15,8 +10,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from engine_driver import ABOUT_RE, MOVE_RE, RESET, Engine, EngineError, board_text  # noqa: E402
-from engine_driver import engine_command_from_args  # noqa: E402
+from engine_driver import (ABOUT_RE, MOVE_RE, RESET, Engine, EngineError,  # noqa: E402
+                           board_text, engine_command_from_args)
 
 
 def run(command, crlf, scale):
