@@ -35,7 +35,8 @@ BoardBase snapshot() { return testpos::boardBytes(), g_board; }
 // Where the board now differs from before ("" if nowhere).
 std::string differenceFrom(const BoardBase& before) {
     std::vector<char> now = testpos::boardBytes();
-    size_t at = std::mismatch(now.begin(), now.end(), reinterpret_cast<const char*>(&before)).first - now.begin();
+    auto was = reinterpret_cast<const char*>(&before);
+    size_t at = std::mismatch(now.begin(), now.end(), was).first - now.begin();
     if (at >= sizeof before.squares) return at == now.size() ? "" : "byte " + std::to_string(at);
     return "square " + name(static_cast<int>(at / sizeof(SquareInfo)));
 }
@@ -55,7 +56,7 @@ Result lightPartsKept(const BoardBase& before) {
     const auto& rows = before.threatRows;
     bool kept = !std::memcmp(rows[T_DOUBLE], g_board.threatRows[T_DOUBLE], sizeof rows[0]);
     if (kept && std::equal(sums, sums + 2, g_board.evalSum)) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "T_DOUBLE changed, or evalSum is not the sum of the scores";
+    return testing::AssertionFailure() << "T_DOUBLE changed, or evalSum is not the scores' sum";
 }
 
 // Random games: stones of both colours and blocks, made and unmade in random order, mostly
@@ -71,7 +72,7 @@ struct RandomGame {
     // A free square, next to an earlier stone more often than not; -1 when the board is full.
     int freeSquare() {
         for (int attempt = 0; attempt < 40; attempt++) {
-            int near = placed.empty() || pick(10) >= 7 ? -1 : placed[pick(int(placed.size()))].first;
+            int near = placed.empty() || pick(10) > 6 ? -1 : placed[pick(int(placed.size()))].first;
             int x = near < 0 ? pick(boardWidth) : (near >> 5) + pick(5) - 2;
             int y = near < 0 ? pick(boardHeight) : (near & 31) + pick(5) - 2;
             if (testpos::inside(x, y) && testpos::open(sq(x, y))) return sq(x, y);
@@ -115,7 +116,8 @@ struct RandomGame {
         oneColour = pick(3) == 0;
         for (int op = 0; op <= std::min(80, 3 * width * height); op++) {
             ASSERT_TRUE(consistent()) << "after " << op << " operations";
-            int s = freeSquare(), v = oneColour ? (pick(4) ? FIRST : SECOND) : 1 + int(placed.size() % 2);
+            int s = freeSquare(), v = pick(12) == 0 ? BLOCKED : 1 + int(placed.size() % 2);
+            if (oneColour && v != BLOCKED) v = pick(4) ? FIRST : SECOND;
             if (!placed.empty() && (s < 0 || pick(100) < 35)) {
                 unmakeMove(placed.back().first, placed.back().second);
                 placed.pop_back();
@@ -123,7 +125,6 @@ struct RandomGame {
                 if (pick(4) == 0) {
                     ASSERT_NO_FATAL_FAILURE(pairsRestore()) << "operation " << op;
                 }
-                if (pick(12) == 0) v = BLOCKED;
                 makeMove(s, v);
                 placed.push_back({s, v});
             }
@@ -165,15 +166,16 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     const BoardBase good = g_board;
     BoardBase& b = g_board;
     SquareInfo &q = b.squares[sq(7, 8)], &r = b.squares[sq(9, 11)];  // (9,11) sees the block
-    int shape, room;
-    resetPattern(sq(9, 11), 0, &shape, &room);
+    int code, room;
+    resetPattern(sq(9, 11), 0, &code, &room);
     const std::function<void()> corruptions[] = {
-        [&] { b.line0[2] ^= uint64_t{1} << 20; }, [&] { b.hashKey ^= 1; },
+        [&] { b.line0[2] ^= uint64_t{1} << 20; }, [&] { b.hashKey ^= 1; }, [&] { q.score[1]++; },
         [&] { b.stones[1] = b.stones[0]; }, [&] { q.shape[0] ^= 1; }, [&] { q.room[1] ^= 1 << 4; },
-        [&] { q.score[1]++; }, [&] { b.evalSum[0]++; }, [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; },
-        [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; }, [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
-        [&] {  // the reset's shape and room in direction 0, for both players
-            for (int p = 0; p < 2; p++) r.shape[p] = (r.shape[p] & ~15u) | shape, r.room[p] = (r.room[p] & ~15u) | room;
+        [&] { b.evalSum[0]++; }, [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; },
+        [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }, [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
+        [&] {  // the reset's code and room in direction 0 (the low nibbles), for both players
+            for (int p : {0, 1}) r.shape[p] += code - r.shape[p] % 16;
+            for (int p : {0, 1}) r.room[p] += room - r.room[p] % 16;
         },
     };
     for (const auto& corrupt : corruptions) {
