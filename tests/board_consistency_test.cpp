@@ -147,15 +147,6 @@ TEST(LightMoves, UnmakeOverResetCodesKeepsScoresExact) {
     }
 }
 
-TEST(RandomGames, IncrementalStateMatchesRecomputationAfterEveryMove) {
-    for (int rule : testpos::RULES) {
-        RandomGame games{std::mt19937(20240601u + rule)};
-        for (int game = 0; game < 300; game++) {
-            ASSERT_NO_FATAL_FAILURE(games.play(rule)) << "rule " << rule << ", game " << game;
-        }
-    }
-}
-
 // Each kind of corruption makes the checker fail, naming a refresh that has not come.
 TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     emptyBoard(RULE_FREESTYLE);
@@ -221,6 +212,16 @@ TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
         EXPECT_EQ(differenceFrom(built), "") << width << "x" << height;
     }
     recordCount = blockCount = 0;
+}
+
+// Last, as the longest.
+TEST(RandomGames, IncrementalStateMatchesRecomputationAfterEveryMove) {
+    for (int rule : testpos::RULES) {
+        RandomGame games{std::mt19937(20240601u + rule)};
+        for (int game = 0; game < 300; game++) {
+            ASSERT_NO_FATAL_FAILURE(games.play(rule)) << "rule " << rule << ", game " << game;
+        }
+    }
 }
 
 }  // namespace

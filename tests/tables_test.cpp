@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int RULES[] = {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU};
+const std::string CELLS = ".xo#";  // a cell: empty, first player, second player, blocked
 
 void useRule(int forRule) {
     boardWidth = boardHeight = boardSize = 15;
@@ -22,8 +23,7 @@ void useRule(int forRule) {
 }
 
 // Codes the classifier below does not separate (9 from 10, 7 from 8, the lower ones): the first
-// player's under free-style and under the exact-five rules, written with . x o # for the eleven
-// cells (empty, first player, second player, blocked); the second player's are 0.
+// player's under free-style and under the exact-five rules; the second player's are 0.
 TEST(LineTable, PinnedCodes) {
     const struct { const char* cells; int free, exact; } cases[] = {
         {"..xxx..x...", 11, 9}, {".xxx..x....", 9, 5}, {".oxxx......", 9, 9}, {"...xx......", 8, 8},
@@ -32,7 +32,7 @@ TEST(LineTable, PinnedCodes) {
         useRule(forRule);
         for (const auto& c : cases) {
             uint32_t w = 0;
-            for (int k = 0; k < 11; k++) w |= uint32_t(std::string(".xo#").find(c.cells[k])) << 2 * k;
+            for (int k = 0; k < 11; k++) w |= uint32_t(CELLS.find(c.cells[k])) << 2 * k;
             int want = forRule == RULE_FREESTYLE ? c.free : c.exact;
             EXPECT_EQ(lineTable[w].shape[0] | lineTable[w].shape[1] << 4, want) << c.cells;
         }
@@ -131,7 +131,7 @@ TEST(LineTable, AgreesWithSlowClassifierOnEveryWindow) {
             const char* property = breach(w / 2, 1 + w % 2, forRule);
             if (property == nullptr || !reported.insert(property).second) continue;
             std::string cells;
-            for (int k = 0; k < 11; k++) cells += ".xo#"[(w >> (2 * k + 1)) & 3];
+            for (int k = 0; k < 11; k++) cells += CELLS[(w >> (2 * k + 1)) & 3];
             ADD_FAILURE() << "rule " << forRule << ", player " << 1 + w % 2 << ": " << property
                           << ", e.g. " << cells;
         }
@@ -149,9 +149,9 @@ TEST(ShapeWords, ScoresDependOnTheCodesNotOnTheirDirections) {
             int n[4] = {word & 15, (word >> 4) & 15, (word >> 8) & 15, word >> 12};
             std::sort(n, n + 4);
             int s = n[0] | (n[1] << 4) | (n[2] << 8) | (n[3] << 12);
-            ASSERT_TRUE(shapeScore[0][word] == shapeScore[0][s] && shapeSum[word] == shapeSum[s] &&
-                        shapeScore[1][word] == shapeScore[1][s] && shapeFlags[word] == shapeFlags[s])
-                << "rule " << forRule << ", word " << word;
+            bool same = shapeSum[word] == shapeSum[s] && shapeFlags[word] == shapeFlags[s];
+            for (int p : {0, 1}) same &= shapeScore[p][word] == shapeScore[p][s];
+            ASSERT_TRUE(same) << "rule " << forRule << ", word " << word;
         }
     }
     for (int word : {0x0099, 0x0A90, 0x9B00, 0x0888, 0x0778, 0x7879}) {
