@@ -55,7 +55,7 @@ struct SlowLine {
     }
     bool five(int n) const { return exact ? n == 5 : n >= 5; }
 
-    // Whether f holds once v has played the empty cell e as well (for some e with anyCell).
+    // Whether f holds once v has played the empty cell e as well; whether f(e) holds for some e.
     bool with(int e, auto f) {
         if (e < 1 || e > 9 || e == 5 || c[e] != EMPTY) return false;
         c[e] = v;
