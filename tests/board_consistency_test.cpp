@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,56 +16,47 @@
 
 namespace {
 
-using testpos::emptyBoard, testpos::inside, testpos::sq;
-
+using testpos::emptyBoard, testpos::sq;
 using Result = testing::AssertionResult;
 using Move = std::pair<int, int>;  // square, value; or any two numbers
 
-std::string name(int s) { return "(" + std::to_string(s >> 5) + "," + std::to_string(s & 31) + ")"; }
+std::string name(int s) { return std::to_string(s >> 5) + "," + std::to_string(s & 31); }
 
 // The whole checker, or (full = false) the part that stays exact under light moves.
 Result consistent(bool full = true) {
     std::string failure;
-    if ((full ? checkBoardConsistency : checkBoardShapes)(&failure)) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << failure;
+    bool ok = (full ? checkBoardConsistency : checkBoardShapes)(&failure);
+    return ok ? testing::AssertionSuccess() : testing::AssertionFailure() << failure;
 }
 
-// A copy of the board without the stale tail of the stone list.
-std::unique_ptr<BoardBase> snapshot() {
-    auto copy = std::make_unique<BoardBase>(g_board);
-    std::fill(copy->stones + copy->stoneCount, copy->stones + MAX_STONES, 0u);
-    return copy;
-}
+// A copy of the board, the stale tail of the stone list (unmake leaves it) cleared first.
+BoardBase snapshot() { return testpos::boardBytes(), g_board; }
 
 // Where the board now differs from before ("" if nowhere).
 std::string differenceFrom(const BoardBase& before) {
-    auto now = snapshot();
-    auto a = reinterpret_cast<const char*>(&before), b = reinterpret_cast<const char*>(now.get());
-    size_t at = std::mismatch(a, a + sizeof before, b).first - a;
-    if (at == sizeof before) return "";
-    return at < sizeof before.squares ? "squares" + name(at / sizeof(SquareInfo)) : "byte " + std::to_string(at);
+    std::vector<char> now = testpos::boardBytes();
+    auto was = reinterpret_cast<const char*>(&before);
+    size_t at = std::mismatch(now.begin(), now.end(), was).first - now.begin();
+    if (at >= sizeof before.squares) return at == now.size() ? "" : "byte " + std::to_string(at);
+    return "square " + name(static_cast<int>(at / sizeof(SquareInfo)));
 }
 
 // Light moves leave rooms, room sums and T_DOUBLE as they were; scores follow the shapes and
 // evalSum stays their sum.
 Result lightPartsKept(const BoardBase& before) {
-    const BoardBase& b = g_board;
-    int64_t sums[2] = {0, 0};
+    int sums[2] = {0, 0};
     for (int t = 0; t < SQUARE_SLOTS * 2; t++) {
-        const SquareInfo &was = before.squares[t / 2], &q = b.squares[t / 2];
-        int p = t % 2;
+        const SquareInfo &was = before.squares[t / 2], &q = g_board.squares[t / 2];
+        int p = t % 2, score = shapeScore[p][q.shape[p]] * q.roomSum[p] / 32;
         sums[p] += q.score[p];
-        if (was.room[p] != q.room[p] || was.roomSum[p] != q.roomSum[p] ||
-            q.score[p] != shapeScore[p][q.shape[p]] * q.roomSum[p] / 32) {
+        if (was.room[p] != q.room[p] || was.roomSum[p] != q.roomSum[p] || q.score[p] != score) {
             return testing::AssertionFailure() << "rooms or score of " << name(t / 2);
         }
     }
-    if (!std::memcmp(before.threatRows[T_DOUBLE], b.threatRows[T_DOUBLE], sizeof b.threatRows[0]) &&
-        !std::memcmp(before.threatRowMask[T_DOUBLE], b.threatRowMask[T_DOUBLE], sizeof b.threatRowMask[0]) &&
-        sums[0] == b.evalSum[0] && sums[1] == b.evalSum[1]) {
-        return testing::AssertionSuccess();
-    }
-    return testing::AssertionFailure() << "T_DOUBLE changed, or evalSum is not the sum of the scores";
+    const auto& rows = before.threatRows;
+    bool kept = !std::memcmp(rows[T_DOUBLE], g_board.threatRows[T_DOUBLE], sizeof rows[0]);
+    if (kept && std::equal(sums, sums + 2, g_board.evalSum)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "T_DOUBLE changed, or evalSum is not the scores' sum";
 }
 
 // Random games: stones of both colours and blocks, made and unmade in random order, mostly
@@ -74,7 +64,6 @@ Result lightPartsKept(const BoardBase& before) {
 // passes after every change.
 struct RandomGame {
     std::mt19937 rng;
-    int rule;
     bool oneColour = false;
     std::vector<Move> placed = {};
 
@@ -83,16 +72,13 @@ struct RandomGame {
     // A free square, next to an earlier stone more often than not; -1 when the board is full.
     int freeSquare() {
         for (int attempt = 0; attempt < 40; attempt++) {
-            int x = pick(boardWidth), y = pick(boardHeight);
-            if (!placed.empty() && pick(10) < 7) {
-                int near = placed[pick(static_cast<int>(placed.size()))].first;
-                x = (near >> 5) + pick(5) - 2, y = (near & 31) + pick(5) - 2;
-            }
-            if (inside(x, y) && g_board.cell[sq(x, y)] == EMPTY) return sq(x, y);
+            int near = placed.empty() || pick(10) > 6 ? -1 : placed[pick(int(placed.size()))].first;
+            int x = near < 0 ? pick(boardWidth) : (near >> 5) + pick(5) - 2;
+            int y = near < 0 ? pick(boardHeight) : (near & 31) + pick(5) - 2;
+            if (testpos::inside(x, y) && testpos::open(sq(x, y))) return sq(x, y);
         }
-        int s = 0;
-        while (s < SQUARE_SLOTS && !(inside(s >> 5, s & 31) && g_board.cell[s] == EMPTY)) s++;
-        return s < SQUARE_SLOTS ? s : -1;
+        for (int s = 0; s < SQUARE_SLOTS; s++) if (testpos::open(s)) return s;
+        return -1;
     }
 
     // A first full pair on each of a few free squares may only replace reset values within
@@ -102,68 +88,49 @@ struct RandomGame {
         std::vector<Move> run;
         for (int i = 0, n = 1 + pick(4); i < n; i++) {
             int s = freeSquare(), v = pick(6) == 0 ? BLOCKED : oneColour ? FIRST : 1 + pick(2);
-            if (s < 0 || std::any_of(run.begin(), run.end(), [s](Move m) { return m.first == s; })) continue;
-            makeMove(s, v);
-            unmakeMove(s, v);
+            if (s < 0 || std::ranges::count(run, s, &Move::first)) continue;
+            makeMove(s, v), unmakeMove(s, v);
             ASSERT_TRUE(consistent()) << "first pair on " << name(s);
             run.push_back({s, v});
         }
-        auto before = snapshot();
-        for (auto [s, v] : run) {
-            makeMove(s, v);
-            unmakeMove(s, v);
-            ASSERT_EQ(differenceFrom(*before), "") << "second pair on " << name(s);
-        }
+        const BoardBase before = snapshot();
+        for (auto [s, v] : run) makeMove(s, v), unmakeMove(s, v);
+        ASSERT_EQ(differenceFrom(before), "") << "after the second pairs";
         for (auto [s, v] : run) {
             makeMoveLight(s, v);
-            ASSERT_TRUE(consistent(false)) << "light make " << name(s);
-            ASSERT_TRUE(lightPartsKept(*before)) << "light make " << name(s);
+            ASSERT_TRUE(consistent(false) && lightPartsKept(before)) << "light make " << name(s);
         }
         for (auto m = run.rbegin(); m != run.rend(); ++m) {
             unmakeMoveLight(m->first, m->second);
             ASSERT_TRUE(consistent(false)) << "light unmake " << name(m->first);
         }
-        ASSERT_EQ(differenceFrom(*before), "") << "after the light moves";
+        ASSERT_EQ(differenceFrom(before), "") << "after the light moves";
     }
 
-    void play() {
-        int height = 1 + pick(22), width = 1 + pick(22);
-        if (pick(3) == 0) width = height;
+    void play(int rule) {
+        int height = 1 + pick(22), width = pick(3) == 0 ? height : 1 + pick(22);
         if (pick(6) == 0) (pick(2) ? width : height) = 1 + pick(3);
         emptyBoard(rule, width, height);
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         placed.clear();
         oneColour = pick(3) == 0;
-        ASSERT_TRUE(consistent()) << "after the reset";
-        for (int op = 0, operations = std::min(80, 3 * width * height); op < operations; op++) {
-            int s = freeSquare();
+        for (int op = 0; op <= std::min(80, 3 * width * height); op++) {
+            ASSERT_TRUE(consistent()) << "after " << op << " operations";
+            int s = freeSquare(), v = pick(12) == 0 ? BLOCKED : 1 + int(placed.size() % 2);
+            if (oneColour && v != BLOCKED) v = pick(4) ? FIRST : SECOND;
             if (!placed.empty() && (s < 0 || pick(100) < 35)) {
-                auto [m, v] = placed.back();
+                unmakeMove(placed.back().first, placed.back().second);
                 placed.pop_back();
-                unmakeMove(m, v);
-                ASSERT_TRUE(consistent()) << "operation " << op << ": unmake " << name(m);
-                continue;
+            } else if (s >= 0) {
+                if (pick(4) == 0) {
+                    ASSERT_NO_FATAL_FAILURE(pairsRestore()) << "operation " << op;
+                }
+                makeMove(s, v);
+                placed.push_back({s, v});
             }
-            if (s < 0) break;
-            if (pick(4) == 0) {
-                ASSERT_NO_FATAL_FAILURE(pairsRestore()) << "operation " << op;
-            }
-            int v = pick(12) == 0 ? BLOCKED : oneColour ? (pick(4) == 0 ? SECOND : FIRST) : 1 + int(placed.size() % 2);
-            makeMove(s, v);
-            placed.push_back({s, v});
-            ASSERT_TRUE(consistent()) << "operation " << op << ": make " << name(s) << "=" << v;
         }
     }
 };
-
-class RandomGames : public testing::TestWithParam<int> {};
-
-TEST_P(RandomGames, IncrementalStateMatchesRecomputationAfterEveryMove) {
-    RandomGame games{std::mt19937(20240601u + GetParam()), GetParam()};
-    for (int game = 0; game < 300; game++) ASSERT_NO_FATAL_FAILURE(games.play()) << "game " << game;
-}
-
-INSTANTIATE_TEST_SUITE_P(AllRules, RandomGames, testing::Values(RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU));
 
 // A light pair over squares still holding the reset's code 1 leaves the table's 0 there; the
 // scores must follow, or a later full refresh (seeing no change) keeps them stale for good.
@@ -190,15 +157,16 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     const BoardBase good = g_board;
     BoardBase& b = g_board;
     SquareInfo &q = b.squares[sq(7, 8)], &r = b.squares[sq(9, 11)];  // (9,11) sees the block
-    int shape, room;
-    resetPattern(sq(9, 11), 0, &shape, &room);
+    int code, room;
+    resetPattern(sq(9, 11), 0, &code, &room);
     const std::function<void()> corruptions[] = {
-        [&] { b.line0[2] ^= uint64_t{1} << 20; }, [&] { b.hashKey ^= 1; }, [&] { b.stones[1] = b.stones[0]; },
-        [&] { q.shape[0] ^= 1; }, [&] { q.room[1] ^= 1 << 4; }, [&] { q.score[1]++; }, [&] { b.evalSum[0]++; },
-        [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }, [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; },
-        [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
-        [&] {
-            for (int p = 0; p < 2; p++) r.shape[p] = (r.shape[p] & ~15u) | shape, r.room[p] = (r.room[p] & ~15u) | room;
+        [&] { b.line0[2] ^= uint64_t{1} << 20; }, [&] { b.hashKey ^= 1; }, [&] { q.score[1]++; },
+        [&] { b.stones[1] = b.stones[0]; }, [&] { q.shape[0] ^= 1; }, [&] { q.room[1] ^= 1 << 4; },
+        [&] { b.evalSum[0]++; }, [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; },
+        [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }, [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
+        [&] {  // the reset's code and room in direction 0 (the low nibbles), for both players
+            for (int p : {0, 1}) r.shape[p] += code - r.shape[p] % 16;
+            for (int p : {0, 1}) r.room[p] += room - r.room[p] % 16;
         },
     };
     for (const auto& corrupt : corruptions) {
@@ -212,41 +180,48 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     b = good;
 }
 
-// Figures a recomputation cannot give: the pattern sums of empty boards (on a rectangular one
-// the blocks outside are refreshed within updateReach) and of one stone.
+// Figures a recomputation cannot give: the pattern sums of a fresh rectangular board (the
+// blocks outside are refreshed within updateReach), of a settled empty board and of one stone.
 TEST(PinnedFigures, EvaluationSumsOfEmptyBoardsAndOfOneStone) {
-    const struct { int rule, height, width, sum; } boards[] = {
-        {RULE_FREESTYLE, 20, 20, 444}, {RULE_STANDARD, 15, 15, 194}, {RULE_RENJU, 15, 15, 194},
-        {RULE_FREESTYLE, 15, 9, 47}, {RULE_STANDARD, 15, 9, 22}, {RULE_RENJU, 20, 20, 444}};
-    for (auto b : boards) {
-        emptyBoard(b.rule, b.width, b.height);
-        EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(b.sum, b.sum)) << b.height << "x" << b.width;
-    }
+    auto sums = [] { return Move(g_board.evalSum[0], g_board.evalSum[1]); };
+    emptyBoard(RULE_STANDARD, 9, 15);
+    EXPECT_EQ(sums(), Move(22, 22));
     emptyBoard(RULE_FREESTYLE);
     makeMove(sq(7, 7), FIRST);
-    EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(264, 136));
+    EXPECT_EQ(sums(), Move(264, 136));
     unmakeMove(sq(7, 7), FIRST);
-    EXPECT_EQ(Move(g_board.evalSum[0], g_board.evalSum[1]), Move(160, 160));
+    EXPECT_EQ(sums(), Move(160, 160));
 }
 
 // Moves and blocks through the game record, then a rebuild from the record (blocks first):
 // the board built move by move.
 TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
     std::mt19937 rng(5);
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
     for (int trial = 0; trial < 20; trial++) {
-        int height = 1 + static_cast<int>(rng() % 22), width = 1 + static_cast<int>(rng() % 22);
+        int height = 1 + pick(22), width = 1 + pick(22);
         emptyBoard(trial % 2 ? RULE_FREESTYLE : RULE_STANDARD, width, height);
         for (int i = 0; i < height * width / 2; i++) {
-            int x = static_cast<int>(rng() % width), y = static_cast<int>(rng() % height), kind = rng() % 5;
+            int x = pick(width), y = pick(height), kind = pick(5);
             if (!squareFree(x, y)) continue;
             kind == 0 ? placeBlock(x, y) : kind % 2 ? playOpponentMove(x, y) : playOwnMove(x, y);
         }
         ASSERT_TRUE(consistent());
-        auto built = snapshot();
+        const BoardBase built = snapshot();
         rebuildBoard(tablesRule);
-        EXPECT_EQ(differenceFrom(*built), "") << width << "x" << height;
+        EXPECT_EQ(differenceFrom(built), "") << width << "x" << height;
     }
     recordCount = blockCount = 0;
+}
+
+// Last, as the longest.
+TEST(RandomGames, IncrementalStateMatchesRecomputationAfterEveryMove) {
+    for (int rule : testpos::RULES) {
+        RandomGame games{std::mt19937(20240601u + rule)};
+        for (int game = 0; game < 300; game++) {
+            ASSERT_NO_FATAL_FAILURE(games.play(rule)) << "rule " << rule << ", game " << game;
+        }
+    }
 }
 
 }  // namespace
