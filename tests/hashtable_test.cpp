@@ -1,11 +1,7 @@
 // The hash tables: stores, probes and damaged entries against a model; the threat tables.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-#include <random>
 #include <tuple>
-#include <vector>
 
 #include "tactics/threatsearch.h"
 #include "tests/test_positions.h"
@@ -86,11 +82,11 @@ protected:
 TEST_F(HashTable, StoresAndProbesMatchTheModel) {
     std::mt19937 rng(5);
     auto roll = [&](int n) { return static_cast<int>(rng() % n); };
-    std::map<int, Model> model;
+    Model model[3][6];
     for (int step = 0; step < 30000; step++) {
         int side = 1 + roll(2), key = roll(6), depth = roll(5), bound = 1 + step % 3;
         int v = roll(2) ? roll(601) - 300 : (roll(2) ? 1 : -1) * (W + roll(8));
-        Model& e = model[side * 8 + key];
+        Model& e = model[side][key];
         hashAge = 20 + roll(3);
         SCOPED_TRACE(step);
         if (roll(2)) {

@@ -82,16 +82,13 @@ TEST_F(ThreatSearch, BuiltPositions) {
         {F, LONG_WIN, 'X', T - 4, 5, N},
         {S | R, LONG_WIN, 'X', T - 6, 5, N},
         {F, from(7, {"..OXXX", "......X", "......X"}), 'X', T, 1, 1},  // (6,7): a four and a three
-        // O's three through the four's block (7,7): an open four for O, or with X (7,3) a four.
-        {F, from(4, {".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}), 'X', 0, 1,
-         3},
+        // O's three through the four's block (7,7) and X (7,3): a four for O.
         {F, from(3, {".......X", ".......O", ".......O", ".......O", "..OXXX", "......X", "......X"}),
          'X', 0, 1, N},
         // O's four on the diagonal ends on X's four-three square (6,7): no shortcut.
         {F | S | R, from(7, {"..OXXX", "......XO", "......X.O", ".........O", "..........O",
                              "...........X"}), 'X', T - 2, 3, N},
         {F, DOUBLE_FOUR, 'X', T, 1, 1},  // X (6,7)
-        {R, DOUBLE_FOUR, 'x', T - 2, 3, N},
         {R, DOUBLE_FOUR, 'X', 0, 1, 1},  // forbidden
         // X (4,4): the four's completion (0,0) is beyond the walk, so the four-three is searched.
         {F, {"", ".X", "..X", "...X", ".....XX", ".....O"}, 'X', T - 2, 3, N},
