@@ -133,9 +133,7 @@ TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
     // Keys that share a bucket (they differ above every bucket-index bit).
     auto put = [](int i, int t, int v) { threatStore(0, FIRST, KEY ^ uint64_t(i) << 40, v, t); };
     auto get = [](int i, int t) { return threatProbe(0, FIRST, KEY ^ uint64_t(i) << 40, t); };
-    put(1, 2, 0);  // budget 482 in entry 0
-    put(2, 5, 0);  // smaller: entry 1
-    put(3, 7, 0);  // entry 1 again
+    put(1, 2, 0), put(2, 5, 0), put(3, 7, 0);  // budget 482 in entry 0, smaller ones in entry 1
     EXPECT_EQ(std::tuple(get(1, 2), get(2, 5), get(3, 7)), std::tuple(0, NO_SCORE, 0));
     put(4, 2, 0);  // an equal budget takes entry 0
     EXPECT_EQ(std::pair(get(1, 2), get(3, 7)), std::pair(NO_SCORE, 0));
