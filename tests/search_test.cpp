@@ -139,8 +139,7 @@ TEST_F(Search, StableBestMoveEndsTheLoopUnlessTimeIsPlenty) {
         // ends once the best move has stood five times, an eighth of the budget having passed.
         timeoutTurn = 400000, timeLeft = plenty ? 1000000000 : 9600000, plentyOfTime = 0;
         stableCount = largeValue = scoreDropped = extensionFlag = g_abort = stopRequested = 0;
-        computeTimeLimit(4);
-        searchStartTime = clockMs() - 55000;  // over an eighth of the budget, under a quarter
+        computeTimeLimit(4), searchStartTime = clockMs() - 55000;  // 1/8 to 1/4 of the budget
         depthLoop(FIRST, 0, plenty ? 7 : 20);
         EXPECT_EQ(rootDepth, plenty ? 7 : 6);
         EXPECT_TRUE(plenty || stableCount == 5) << stableCount;
@@ -150,12 +149,10 @@ TEST_F(Search, StableBestMoveEndsTheLoopUnlessTimeIsPlenty) {
 // More time when the first root move scores well below the last iteration (by a quarter of
 // a large value, else by 50) or a later root move beats it; none after an abort.
 TEST_F(Search, BudgetFeedback) {
-    timeoutTurn = 100000, timeLeft = 240000;
-    largeValue = 1, extensionFlag = g_abort = 0;
+    timeoutTurn = 100000, timeLeft = 240000, largeValue = 1, extensionFlag = g_abort = 0;
     for (auto [last, value, dropped] : {std::tuple{300, 225, 1}, {300, 226, 0}, {0, -50, 1},
                                         {0, -49, 0}, {-400, -500, 1}, {-400, -499, 0}}) {
-        lastIterationValue = last, timeLimit = 1234;
-        scoreDropRule(value);
+        lastIterationValue = last, timeLimit = 1234, scoreDropRule(value);
         EXPECT_EQ(std::pair(scoreDropped, timeLimit), std::pair(dropped, dropped ? 30000 : 1234));
     }
     bestMoveChangeRule();

@@ -98,10 +98,8 @@ void checkOutput(const char* line) {
     if (thinkThread) return checkThinkLine(line);
     // STOP is never answered; inside a BOARD block it is a bad stone line like any other.
     if (stopLine && !sameText(line, BOARD_ERROR)) fail("reply to STOP", line);
-    if (sameText(line, ABOUT.c_str()) || startsWith(line, "MESSAGE ")) return;
-    for (const char* fixed : FIXED) {
-        if (sameText(line, fixed)) return;
-    }
+    auto is = [line](const char* text) { return sameText(line, text); };
+    if (is(ABOUT.c_str()) || startsWith(line, "MESSAGE ") || std::ranges::any_of(FIXED, is)) return;
     for (const char* prefix : SQUARE) {
         int x, y;
         if (!startsWith(line, prefix)) continue;
