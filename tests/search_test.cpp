@@ -37,9 +37,8 @@ protected:
     void TearDown() override { nodeLimit = 2000000000, timeoutTurn = 30000, timeLeft = 100000000; }
 };
 
-// The search's "perft": node counts, values and moves of fixed searches with fixed keys. Any
-// change to the order, pruning or extensions moves them; when meant, put the new figures here
-// (and in bench).
+// The search's "perft": nodes, values and moves of fixed searches with fixed keys. Any change to
+// the order, pruning or extensions moves them; when meant, put the new figures here and in bench.
 TEST_F(Search, NodeCountsArePinned) {
     const struct { int rule; Picture picture; int side, depth; Result expected; } CASES[] = {
         {RULE_FREESTYLE, from(6, {"......XO", ".....OX", "....X"}), SECOND, 6,
