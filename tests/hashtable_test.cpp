@@ -1,11 +1,7 @@
 // The hash tables: stores, probes and damaged entries against a model; the threat tables.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-#include <random>
 #include <tuple>
-#include <vector>
 
 #include "tactics/threatsearch.h"
 #include "tests/test_positions.h"
@@ -13,21 +9,16 @@
 namespace {
 
 constexpr uint64_t KEY = 0x5DEECE66D1234567ull;
-constexpr int W = WIN_SCORE;
+constexpr int W = WIN_SCORE, TW = THREAT_WIN;
 
-// Keys that share the bucket of KEY (they differ above every bucket-index bit).
-uint64_t sameBucket(int i) { return KEY ^ (static_cast<uint64_t>(i + 1) << 40); }
+void flip(void* at, int bit) { static_cast<unsigned char*>(at)[bit / 8] ^= 1 << bit % 8; }
 
-TTEntry* entryOf(uint64_t key, int side = FIRST) {
-    TTEntry* bucket = hashTable[side - 1] + ((key & static_cast<uint32_t>(hashBuckets - 1)) << 2);
+TTEntry* entryOf(uint64_t key, int side) {
+    TTEntry* b = hashTable[side - 1] + ((key & static_cast<uint32_t>(hashBuckets - 1)) << 2);
     for (int i = 0; i < 4; i++) {
-        if (bucket[i].bound != 0 && (bucket[i].check ^ entryFields(bucket[i])) == key) return &bucket[i];
+        if (b[i].bound != 0 && (b[i].check ^ entryFields(b[i])) == key) return b + i;
     }
     return nullptr;
-}
-
-std::vector<int> fields(const TTEntry& e) {
-    return {e.bound, e.depth, e.upper, e.lower, e.age, e.moves[0], e.moves[1], e.moves[2], e.validMoves};
 }
 
 // What one position's entry should hold. Wins are kept relative to the node (a win k plies
@@ -35,14 +26,14 @@ std::vector<int> fields(const TTEntry& e) {
 struct Model {
     int bound = 0, depth = 0, upper = 0, lower = 0, age = 0;
     std::vector<int> moves{-1, -1, -1};
-    std::vector<int> fields() const {
-        int count = static_cast<int>(3 - std::count(moves.begin(), moves.end(), -1));
-        return {bound, depth, upper, lower, age, moves[0], moves[1], moves[2], count};
-    }
 };
 
-int32_t shifted(int32_t v, int by) { return v >= MATE_BOUND ? v + by : (v <= -MATE_BOUND ? v - by : v); }
-bool forced(int32_t stored) { return std::abs(stored) >= MATE_BOUND; }
+template <class Entry> std::vector<int> fields(const Entry& e, int count) {
+    return {e.bound, e.depth, e.upper, e.lower, e.age, e.moves[0], e.moves[1], e.moves[2], count};
+}
+
+bool forced(int32_t v) { return std::abs(v) >= MATE_BOUND; }
+int32_t shifted(int32_t v, int by) { return forced(v) ? v + (v > 0 ? by : -by) : v; }
 
 void modelStore(Model& e, bool replace, int depth, int value, int bound, std::vector<int> moves) {
     int s = shifted(value, -depth);
@@ -51,7 +42,7 @@ void modelStore(Model& e, bool replace, int depth, int value, int bound, std::ve
     e.age = hashAge;
     if (e.depth > depth) return;  // the deeper result stays, its moves too
     for (int m : e.moves) {
-        if (std::find(moves.begin(), moves.end(), m) == moves.end()) moves.push_back(m);
+        if (std::ranges::find(moves, m) == moves.end()) moves.push_back(m);
     }
     moves.resize(3, -1);
     e.moves = moves;
@@ -71,7 +62,8 @@ int32_t modelProbe(Model& e, int depth, int alpha, int beta, int n, int* moves) 
     e.age = hashAge;
     int32_t up = shifted(e.upper, depth), low = shifted(e.lower, depth), v = NO_SCORE;
     bool deep = e.depth >= depth, give = deep;
-    bool upCut = (e.bound & BOUND_UPPER) && up <= alpha, lowCut = (e.bound & BOUND_LOWER) && low >= beta;
+    bool upCut = (e.bound & BOUND_UPPER) && up <= alpha;
+    bool lowCut = (e.bound & BOUND_LOWER) && low >= beta;
     if (e.bound == BOUND_EXACT && e.upper == e.lower && (deep || forced(e.upper))) v = up;
     else if (upCut && (deep || forced(e.upper))) v = up;
     else if (lowCut && (deep || forced(e.lower))) v = low;
@@ -90,36 +82,37 @@ protected:
 TEST_F(HashTable, StoresAndProbesMatchTheModel) {
     std::mt19937 rng(5);
     auto roll = [&](int n) { return static_cast<int>(rng() % n); };
-    std::map<int, Model> model;
+    Model model[3][6];
     for (int step = 0; step < 30000; step++) {
-        int side = 1 + roll(2), key = roll(6), depth = roll(5);
+        int side = 1 + roll(2), key = roll(6), depth = roll(5), bound = 1 + step % 3;
         int v = roll(2) ? roll(601) - 300 : (roll(2) ? 1 : -1) * (W + roll(8));
-        Model& e = model[side * 8 + key];
+        Model& e = model[side][key];
         hashAge = 20 + roll(3);
+        SCOPED_TRACE(step);
         if (roll(2)) {
             std::vector<int> moves = {1, 2, 3, 4, 5};
             std::shuffle(moves.begin(), moves.end(), rng);
             std::fill(moves.begin() + roll(4), moves.end(), -1);
             bool replace = roll(16) == 0;  // the root's store overwrites its slot
             g_board.hashKey = KEY ^ key;
-            (replace ? ttReplace : ttStore)(depth, v, 1 + step % 3, side, moves[0], moves[1], moves[2]);
-            modelStore(e, replace, depth, v, 1 + step % 3, moves);
+            (replace ? ttReplace : ttStore)(depth, v, bound, side, moves[0], moves[1], moves[2]);
+            modelStore(e, replace, depth, v, bound, moves);
             TTEntry* t = entryOf(KEY ^ key, side);
-            ASSERT_EQ(fields(*t), e.fields()) << "step " << step;
-            // Any bit of the check, bounds, depth or bound code altered, the entry matches nothing
-            // (the upper bound's top 4 bits go beyond the check's 64: the low 28 tell scores apart).
-            int bit = roll(168);
-            if ((bit >= 92 && bit < 96) || (bit >= 144 && bit < 160)) continue;  // not the age either
-            reinterpret_cast<unsigned char*>(t)[bit / 8] ^= static_cast<unsigned char>(1 << bit % 8);
-            int out[3] = {-7, -7, -7}, found = ttProbe(0, -W * 2, W * 2, side, KEY ^ key, out, 3);
-            EXPECT_EQ(std::pair(found, out[0]), std::pair(NO_SCORE, -7)) << "step " << step << " bit " << bit;
-            reinterpret_cast<unsigned char*>(t)[bit / 8] ^= static_cast<unsigned char>(1 << bit % 8);
+            ASSERT_EQ(fields(*t, t->validMoves), fields(e, 3 - std::ranges::count(e.moves, -1)));
+            // Any bit of the check, bounds, depth or bound code altered (not the age, nor the upper
+            // bound's top 4 bits, beyond the check's 64: the low 28 tell scores apart), no match.
+            int bit = roll(168), out[3] = {-7, -7, -7};
+            if ((bit >= 92 && bit < 96) || (bit >= 144 && bit < 160)) continue;
+            flip(t, bit);
+            int found = ttProbe(0, -W * 2, W * 2, side, KEY ^ key, out, 3);
+            EXPECT_EQ(std::pair(found, out[0]), std::pair(NO_SCORE, -7)) << bit;
+            flip(t, bit);
         } else {
-            int alpha = v + roll(9) - 4, beta = alpha + (roll(2) ? 1 : 1 + roll(400)), n = 1 + roll(3);
-            int got[3] = {-7, -7, -7}, want[3] = {-7, -7, -7};
-            ASSERT_EQ(ttProbe(depth, alpha, beta, side, KEY ^ key, got, n), modelProbe(e, depth, alpha, beta, n, want))
-                << "step " << step;
-            ASSERT_EQ(std::vector<int>(got, got + 3), std::vector<int>(want, want + 3)) << "step " << step;
+            int alpha = v + roll(9) - 4, beta = alpha + (roll(2) ? 1 : 1 + roll(400));
+            int n = 1 + roll(3), got[3] = {-7, -7, -7}, want[3] = {-7, -7, -7};
+            ASSERT_EQ(ttProbe(depth, alpha, beta, side, KEY ^ key, got, n),
+                      modelProbe(e, depth, alpha, beta, n, want));
+            ASSERT_EQ(std::vector<int>(got, got + 3), std::vector<int>(want, want + 3));
         }
     }
 }
@@ -127,37 +120,34 @@ TEST_F(HashTable, StoresAndProbesMatchTheModel) {
 // Win lengths count from the node (budget 484 - t), each role and side has a table, entries
 // check themselves, and entry 0 of a bucket keeps the deepest recent result of another position.
 TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
-    threatStore(0, SECOND, KEY, THREAT_WIN - 7, 3);
+    threatStore(0, SECOND, KEY, TW - 7, 3);
     threatStore(1, SECOND, KEY, 3 - 10000482, 3);
-    EXPECT_EQ(threatProbe(0, SECOND, KEY, 5), THREAT_WIN - 9);
-    EXPECT_EQ(threatProbe(1, SECOND, KEY, 5), 5 - 10000482);
-    EXPECT_EQ(threatProbe(0, FIRST, KEY, 5), NO_SCORE);
-    auto* bytes = reinterpret_cast<unsigned char*>(threatBucket(0, SECOND, KEY));
+    EXPECT_EQ(std::tuple(threatProbe(0, SECOND, KEY, 5), threatProbe(1, SECOND, KEY, 5),
+                         threatProbe(0, FIRST, KEY, 5)),
+              std::tuple(TW - 9, 5 - 10000482, NO_SCORE));
     for (int bit = 0; bit < 96; bit++) {  // any bit of the check or value altered: no match
-        bytes[bit / 8] ^= static_cast<unsigned char>(1 << bit % 8);
+        flip(threatBucket(0, SECOND, KEY), bit);
         EXPECT_EQ(threatProbe(0, SECOND, KEY, 5), NO_SCORE) << bit;
-        bytes[bit / 8] ^= static_cast<unsigned char>(1 << bit % 8);
+        flip(threatBucket(0, SECOND, KEY), bit);
     }
-    auto put = [](int i, int t, int32_t value = 0) { threatStore(0, FIRST, sameBucket(i), value, t); };
-    auto get = [](int i, int t) { return threatProbe(0, FIRST, sameBucket(i), t); };
-    put(0, 2);  // budget 482 in entry 0
-    put(1, 5);  // smaller: entry 1
-    put(2, 7);  // entry 1 again
-    EXPECT_EQ(std::tuple(get(0, 2), get(1, 5), get(2, 7)), std::tuple(0, NO_SCORE, 0));
-    put(3, 2);  // an equal budget takes entry 0
-    EXPECT_EQ(std::pair(get(0, 2), get(2, 7)), std::pair(NO_SCORE, 0));
+    // Keys that share a bucket (they differ above every bucket-index bit).
+    auto put = [](int i, int t, int v) { threatStore(0, FIRST, KEY ^ uint64_t(i) << 40, v, t); };
+    auto get = [](int i, int t) { return threatProbe(0, FIRST, KEY ^ uint64_t(i) << 40, t); };
+    put(1, 2, 0), put(2, 5, 0), put(3, 7, 0);  // budget 482 in entry 0, smaller ones in entry 1
+    EXPECT_EQ(std::tuple(get(1, 2), get(2, 5), get(3, 7)), std::tuple(0, NO_SCORE, 0));
+    put(4, 2, 0);  // an equal budget takes entry 0
+    EXPECT_EQ(std::pair(get(1, 2), get(3, 7)), std::pair(NO_SCORE, 0));
     hashAge += 2;  // entry 0 is no longer recent
-    put(0, 9, THREAT_WIN - 12);
-    EXPECT_EQ(std::tuple(get(3, 2), get(0, 9), get(2, 7)), std::tuple(NO_SCORE, THREAT_WIN - 12, 0));
+    put(1, 9, TW - 12);
+    EXPECT_EQ(std::tuple(get(4, 2), get(1, 9), get(3, 7)), std::tuple(NO_SCORE, TW - 12, 0));
 }
 
 // Entries of another rule must never steer a search: a rule change empties both tables, a new
 // game of another size under the same rule keeps them.
 TEST_F(HashTable, ClearedOnRuleChangeButNotOnNewGameOfSameRule) {
     auto probes = [] {
-        int moves[3];
-        g_board.hashKey = KEY;
-        return std::pair(ttProbe(4, -100, 100, FIRST, KEY, moves, 0), threatProbe(0, SECOND, KEY, 0));
+        int moves[3], v = ttProbe(4, -100, 100, FIRST, g_board.hashKey = KEY, moves, 0);
+        return std::pair(v, threatProbe(0, SECOND, KEY, 0));
     };
     g_board.hashKey = KEY;
     ttStore(4, 77, BOUND_EXACT, FIRST, -1, -1, -1);
