@@ -1,5 +1,5 @@
 // The line-pattern tables against a slow classifier that counts stones along the eleven cells,
-// and a few codes it cannot tell apart; the shape words, bit tables and keys.
+// and a few codes it cannot tell apart; the bit tables against the standard library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,30 +138,6 @@ TEST(LineTable, AgreesWithSlowClassifierOnEveryWindow) {
     }
 }
 
-// Scores, sums and flags depend on the four direction codes of a word, not on their order.
-// Renju: the first player's double fours, double threes, four with two threes and overline are
-// worth nothing (the second player's keep their value); a five wins even beside an overline or
-// a double four, and a four with a three is no foul.
-TEST(ShapeWords, ScoresDependOnTheCodesNotOnTheirDirections) {
-    for (int forRule : RULES) {
-        useRule(forRule);
-        for (int word = 0; word < 65536; word++) {
-            int n[4] = {word & 15, (word >> 4) & 15, (word >> 8) & 15, word >> 12};
-            std::sort(n, n + 4);
-            int s = n[0] | (n[1] << 4) | (n[2] << 8) | (n[3] << 12);
-            bool same = shapeSum[word] == shapeSum[s] && shapeFlags[word] == shapeFlags[s];
-            for (int p : {0, 1}) same &= shapeScore[p][word] == shapeScore[p][s];
-            ASSERT_TRUE(same) << "rule " << forRule << ", word " << word;
-        }
-    }
-    for (int word : {0x0099, 0x0A90, 0x9B00, 0x0888, 0x0778, 0x7879}) {
-        EXPECT_TRUE(shapeScore[0][word] == 0 && shapeScore[1][word] > 0) << word;
-    }
-    EXPECT_EQ(shapeScore[0][0x000D] | shapeScore[0][0x05D5], 0);
-    EXPECT_TRUE(shapeScore[0][0x00DC] > 0 && shapeScore[0][0x09C9] > 0);
-    EXPECT_EQ(shapeScore[0][0x0097], shapeScore[1][0x0097]);
-}
-
 TEST(BitTables, CountsAndLowestBits) {
     useRule(RULE_FREESTYLE);
     for (unsigned n = 0; n <= 32768; n++) {
@@ -172,19 +148,6 @@ TEST(BitTables, CountsAndLowestBits) {
     for (uint32_t i = 0, w = 1; i < 10000; i++, w = (rng() >> (i % 32)) | (1u << (i % 32))) {
         ASSERT_EQ(lowestBit(w), std::countr_zero(w)) << w;
     }
-}
-
-// Keys are non-zero and distinct on the board's squares, and a rule change keeps them.
-TEST(Zobrist, KeysAreNonZeroDistinctAndFixed) {
-    useRule(RULE_FREESTYLE);
-    std::set<uint64_t> keys = {0};
-    for (int s = 0; s < SQUARE_SLOTS * 3; s++) {
-        if ((s / 3 & 31) < MAX_BOARD) keys.insert(zobrist[s / 3][s % 3]);
-    }
-    EXPECT_EQ(keys.size(), 1u + MAX_BOARD * MAX_BOARD * 3);
-    uint64_t before = zobrist[7 * 32 + 7][0];
-    useRule(RULE_RENJU);
-    EXPECT_EQ(zobrist[7 * 32 + 7][0], before);
 }
 
 }  // namespace
