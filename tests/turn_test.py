@@ -46,7 +46,9 @@ CENTRE_BLOCKED = ((board(blocks=[(7, 7)]), SPEED, "6,7"),
 
 # (rule, START or RECTSTART, steps): 0 free-style, 1 standard, 2 Renju.
 CASES = [
-    (0, "START 15", ("BEGIN", SPEED, "7,7")),
+    # INFO and STOP when idle are never answered; YXSTOP ends a turn.
+    (0, "START 15", ("BEGIN", SPEED, "7,7"),
+     ("INFO folder C:\\zarvel-data\nSTOP\nTURN 8,8\nYXSTOP", M)),
     (0, "START 20", ("BEGIN", SPEED, "10,10")),
     (0, "RECTSTART 20,15", ("BEGIN", SPEED, "7,10")),  # height, then width
     (2, "START 15", ("BEGIN", SPEED, "7,7")),  # and no draw message
@@ -194,9 +196,12 @@ class TurnTest(unittest.TestCase):
 
     def test_transcripts(self):
         # One process for all (the tables are built once per rule). ABOUT last: nothing
-        # unexpected, such as a draw message, came before its reply.
+        # unexpected, such as a draw message, came before its reply. Also the smoke test of
+        # the Windows programs under Wine (tools/windows_check.sh).
         for rule, start, *steps in CASES:
-            self.e.talk(("INFO rule %d\n%s" % (rule, start), *R), *steps, ("ABOUT", ABOUT))
+            self.e.talk(("INFO rule %d\n%s" % (rule, start), *R), *steps, ("ABOUT", ABOUT),
+                        timeout=10 * SCALE)
+        self.e.end(10 * SCALE)
 
     def prompt(self, text, *replies):
         start = time.monotonic()

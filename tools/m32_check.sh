@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the unit tests and the engine as 32-bit x86 Linux programs (-m32, Release, no
-# sanitizers) and runs the unit tests and the smoke test: 64-bit keys and line words, the large
+# sanitizers) and runs the unit tests and the turn tests: 64-bit keys and line words, the large
 # tables and the hash tables in a 32-bit address space, 64-bit time products on a 32-bit target.
 # On a kernel without 32-bit emulation every test program runs through qemu-i386 (qemu-user).
 #
@@ -18,6 +18,6 @@ mkdir -p "$dir"
 cmake -S "$root" -B "$dir" "${configure[@]}" > "$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
 grep -E '32-bit|Warning' "$dir/configure.log" || true
 cmake --build "$dir" -j2 --target pbrain-zarvel zarvel_tests
-filter=(-R '\.|^smoke_test$')  # GoogleTest cases are Suite.Name; pipe tests are file names
+filter=(-R '\.|^turn_test$')  # GoogleTest cases are Suite.Name; pipe tests are file names
 [[ ${ZARVEL_M32_PIPE_TESTS:-} == all ]] && filter=()
 ctest --test-dir "$dir" --output-on-failure -j2 "${filter[@]}"

@@ -23,7 +23,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TIMEOUT = 600
-PIPE_ORDER = ["smoke", "protocol", "turn", "selfplay"]  # fastest first, for --quick
+PIPE_ORDER = ["protocol", "turn", "selfplay"]  # fastest first, for --quick
 
 
 class ToolError(Exception):

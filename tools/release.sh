@@ -9,7 +9,7 @@
 # OUT_DIR receives the build directories (win32, win64, linux), the three programs and the
 # zip. VERSION is what ABOUT reports: project(VERSION) in CMakeLists.txt. Fails when a Windows
 # program is built for another machine than its name says or imports a DLL that Windows does
-# not have, or when the zip is over Gomocup's 8 MB limit. --check then runs the smoke test on
+# not have, or when the zip is over Gomocup's 8 MB limit. --check then runs the turn transcripts on
 # the Linux program, and under Wine on both Windows programs as unpacked from the zip into an
 # empty folder (tools/windows_check.sh; Wine set-up as described there).
 set -euo pipefail
@@ -42,8 +42,19 @@ build "$OUT/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
 build "$OUT/linux"
 cp "$OUT/win32/pbrain-zarvel.exe" "$OUT/win64/pbrain-zarvel64.exe" "$OUT/linux/pbrain-zarvel" "$OUT/"
 
-"$ROOT/tools/windows_exe_check.sh" "$OUT/pbrain-zarvel.exe" "$OUT/pbrain-zarvel64.exe" \
-    || die "the Windows programs are not fit to ship"
+# Gomocup managers run the program with "64" in its name on 64-bit Windows and the other one
+# on 32-bit Windows; a tournament machine has no MinGW runtime DLLs.
+fit() {  # EXE FORMAT (the x86-64 objdump reads 32-bit programs too)
+    local format dlls bad
+    format=$(x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format //p')
+    [[ $format == "$2" ]] || die "$1 is ${format:-no Windows program}, not $2"
+    dlls=$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    bad=$(grep -viE '^(kernel32|msvcrt|ucrtbase|ntdll|advapi32|user32|ws2_32|bcrypt|shell32|api-ms-win-.*)\.dll$' <<< "$dlls" || true)
+    [[ -z $bad ]] || die "$1 needs DLLs that Windows does not have: $(echo $bad)"
+    note "$1: $format, imports $(echo $dlls)"
+}
+fit "$OUT/pbrain-zarvel.exe" pei-i386
+fit "$OUT/pbrain-zarvel64.exe" pei-x86-64
 format=$(objdump -f "$OUT/pbrain-zarvel" | sed -n 's/.*file format //p')
 [[ $format == elf64-x86-64 ]] || die "$OUT/pbrain-zarvel is $format, not x86-64"
 
@@ -78,7 +89,8 @@ size=$(stat -c %s "$zip")
 note "release $version: $zip ($size bytes), $OUT/pbrain-zarvel (Linux x86-64)"
 
 ((CHECK)) || exit 0
-python3 "$ROOT/tests/smoke_test.py" --engine "$OUT/pbrain-zarvel" || die "the Linux program failed its smoke test"
+python3 "$ROOT/tests/turn_test.py" TurnTest.test_transcripts --engine "$OUT/pbrain-zarvel" \
+    || die "the Linux program failed its turn transcripts"
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 python3 -m zipfile -e "$zip" "$unpacked"
