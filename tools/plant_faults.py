@@ -2,13 +2,13 @@
 """Plants the faults of tools/faults.txt in a copy of the engine, one at a time, and tells which
 tests catch each: the measure of the test suite's power, to be kept when the suite changes.
 
-The copy (tracked files of this tree, synced at every run) lives in WORK/src with its own
+The copy (the tracked files of this tree, synced at every run) lives in WORK/src with its own
 sanitized build, so a fault costs an incremental rebuild. For each fault: apply it, rebuild, run
-the unit tests; only when none fails, run the pipe tests. A failed build counts
-as caught by "build", a hang as "(timeout)"; a fault faults.txt lists as caught and no test
-catches now is marked LOST. The real tree is never touched. Exit status 0 when the run completed
-and nothing was lost, 1 when a fault was lost, 2 on a tool error (a snippet not found exactly
-once, a copy or build that failed, tests failing without a fault).
+the unit tests (--quick: up to the first failure); only when none fails, the pipe tests. A
+failed build counts as caught by "build", a crash or hang names the test. A fault faults.txt
+lists as caught that no test catches now is LOST. The real tree is never touched. Exit status 1
+when a fault was lost, 2 on a tool error (a snippet not found exactly once, a failed build,
+tests failing without a fault).
 
     tools/plant_faults.py [--only NAME[,NAME]] [--quick] [--list] [--work DIR]
 """
@@ -16,14 +16,13 @@ import argparse
 import os
 import pathlib
 import re
-import signal
 import subprocess
 import sys
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TIMEOUT = 600
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 PIPE_ORDER = ["protocol", "turn", "selfplay"]  # fastest first, for --quick
+TEST = r"([\w/]+\.[\w/]+)"  # a GoogleTest name
 
 
 class ToolError(Exception):
@@ -33,7 +32,7 @@ class ToolError(Exception):
 def load_faults():
     """[(name, file, source text, faulty text, tests that caught it)] from tools/faults.txt."""
     faults = []
-    for line in pathlib.Path(ROOT, "tools", "faults.txt").read_text().splitlines():
+    for line in (ROOT / "tools" / "faults.txt").read_text().splitlines():
         if line[:1] in ("-", "+"):
             faults[-1][2 if line[0] == "-" else 3].append(line[1:])
         elif line.strip() and not line.startswith("#"):
@@ -42,16 +41,15 @@ def load_faults():
     return [(n, p, "\n".join(old), "\n".join(new), c) for n, p, old, new, c in faults]
 
 
-def run(cmd, cwd, timeout=None):
-    """(exit code, or None after a timeout, and the output); a timeout ends the process group."""
+def run(cmd, cwd, timeout=600):
+    """(exit code, None after a timeout, and the output); a timeout ends the process group."""
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             start_new_session=True)
     try:
-        out, _ = proc.communicate(timeout=timeout)
+        out = proc.communicate(timeout=timeout)[0]
     except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        out, _ = proc.communicate()
-        return None, out.decode("utf-8", "replace")
+        os.killpg(proc.pid, 9)
+        out, proc.returncode = proc.communicate()[0], None
     return proc.returncode, out.decode("utf-8", "replace")
 
 
@@ -59,43 +57,42 @@ def sync_copy(src):
     """Makes src hold this tree's tracked files; only the changed ones get a new time."""
     listed = subprocess.run(["git", "-C", ROOT, "ls-files", "-z"], check=True,
                             capture_output=True).stdout.decode().split("\0")
-    tracked = {p for p in listed if p and os.path.isfile(os.path.join(ROOT, p))}
+    tracked = {p for p in listed if p and (ROOT / p).is_file()}
     for p in tracked:
-        data, target = pathlib.Path(ROOT, p).read_bytes(), pathlib.Path(src, p)
+        data, target = (ROOT / p).read_bytes(), src / p
         if not target.is_file() or target.read_bytes() != data:
             target.parent.mkdir(parents=True, exist_ok=True)
             target.write_bytes(data)
-            target.chmod(pathlib.Path(ROOT, p).stat().st_mode)
+            target.chmod((ROOT / p).stat().st_mode)
     for top, dirs, files in os.walk(src):
-        dirs[:] = [d for d in dirs if top != src or d != "build"]
-        for name in files:
-            if os.path.relpath(os.path.join(top, name), src) not in tracked:
-                os.remove(os.path.join(top, name))
-    if not os.path.isfile(os.path.join(src, "build", "CMakeCache.txt")):
-        rc, out = run(["cmake", "-S", src, "-B", os.path.join(src, "build"),
-                       "-DZARVEL_SANITIZE=ON", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], src)
-        if rc != 0:
-            raise ToolError("configure failed:\n" + out[-3000:])
+        dirs[:] = [d for d in dirs if top != str(src) or d != "build"]
+        for f in files:
+            if os.path.relpath(os.path.join(top, f), src) not in tracked:
+                os.remove(os.path.join(top, f))
+    if not (src / "build" / "CMakeCache.txt").is_file():
+        if run(["cmake", "-S", src, "-B", src / "build", "-DZARVEL_SANITIZE=ON",
+                "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], src, None)[0] != 0:
+            raise ToolError("configure failed")
 
 
 def build(src):
-    return run(["cmake", "--build", os.path.join(src, "build"), "-j2", "--target", "pbrain-zarvel",
-                "zarvel_tests"], src)
+    return run(["cmake", "--build", src / "build", "-j2", "--target", "pbrain-zarvel",
+                "zarvel_tests"], src, None)
 
 
 def unit_tests(src, quick):
     """The unit tests that fail, crash or hang; after a crash or hang the binary runs again
-    without the tests that already ran. quick: the first failure ends the list."""
-    caught, ran, names = [], [], r"([\w/]+\.[\w/]+)"
+    without the tests that already ran (quick: the first failure ends the list)."""
+    caught, ran = [], []
     while True:
-        cmd = [os.path.join(src, "build", "tests", "zarvel_tests")] + ["--gtest_fail_fast"] * quick
-        rc, out = run(cmd + ["--gtest_filter=-" + ":".join(ran)] * bool(ran), src, TIMEOUT)
-        started = re.findall(r"^\[ RUN      \] " + names, out, re.M)
-        ended = re.findall(r"^\[ +(?:OK|FAILED) +\] " + names, out, re.M)
-        caught += [t for t in dict.fromkeys(re.findall(r"^\[  FAILED  \] " + names, out, re.M))
+        cmd = [src / "build" / "tests" / "zarvel_tests"] + ["--gtest_fail_fast"] * quick
+        rc, out = run(cmd + ["--gtest_filter=-" + ":".join(ran)] * bool(ran), src)
+        caught += [t for t in dict.fromkeys(re.findall(r"^\[  FAILED  \] " + TEST, out, re.M))
                    if t not in caught]
         if re.search(r"^\[==========\] \d+ tests? from .* ran", out, re.M):
             return caught
+        started = re.findall(r"^\[ RUN      \] " + TEST, out, re.M)
+        ended = re.findall(r"^\[ +(?:OK|FAILED) +\] " + TEST, out, re.M)
         broken = [t for t in started if t not in ended] or ["zarvel_tests"]
         caught.append(broken[-1] + (" (timeout)" if rc is None else " (crash)"))
         if quick or broken == ["zarvel_tests"]:
@@ -105,31 +102,17 @@ def unit_tests(src, quick):
 
 def pipe_tests(src, quick):
     """The pipe tests (test methods where unittest names them) that fail or hang."""
-    caught, engine = [], os.path.join(src, "build", "pbrain-zarvel")
-    names = [f[:-3] for f in os.listdir(os.path.join(src, "tests")) if f.endswith("_test.py")]
-    order = {f"{n}_test": i for i, n in enumerate(PIPE_ORDER)}
-    for name in sorted(names, key=lambda n: (order.get(n, len(order)), n)):
-        rc, out = run([sys.executable, f"tests/{name}.py", "--engine", engine], src, TIMEOUT)
+    caught, order = [], {f"{n}_test.py": i for i, n in enumerate(PIPE_ORDER)}
+    for test in sorted((src / "tests").glob("*_test.py"), key=lambda t: (order.get(t.name, 9), t)):
+        rc, out = run([sys.executable, test, "--engine", src / "build" / "pbrain-zarvel"], src)
         if rc is None:
-            caught.append(name + " (timeout)")
-        elif rc != 0:
+            caught.append(test.stem + " (timeout)")
+        elif rc:
             methods = dict.fromkeys(re.findall(r"^(?:FAIL|ERROR): (\w+)", out, re.M))
-            caught += [f"{name}.{m}" for m in methods] or [name]
+            caught += [f"{test.stem}.{m}" for m in methods] or [test.stem]
         if caught and quick:
             break
     return caught
-
-
-def plant(src, fault, args):
-    target = pathlib.Path(src, fault[1])
-    original = target.read_text()
-    try:
-        target.write_text(original.replace(fault[2], fault[3]))
-        if build(src)[0] != 0:
-            return ["build"]
-        return unit_tests(src, args.quick) or pipe_tests(src, args.quick)
-    finally:
-        target.write_text(original)
 
 
 def main():
@@ -147,7 +130,7 @@ def main():
         raise ToolError("unknown faults: " + ", ".join(sorted(unknown)))
     faults = [f for f in faults if not wanted or f[0] in wanted]
     for name, path, old, _, caught in faults:  # a changed source shows up here
-        if (count := pathlib.Path(ROOT, path).read_text().count(old)) != 1:
+        if (count := (ROOT / path).read_text().count(old)) != 1:
             raise ToolError(f"fault {name}: snippet found {count} times in {path}:\n{old}")
         if args.list:
             print(f"{name:34} {path:24} {caught}")
@@ -155,10 +138,10 @@ def main():
         return 0
 
     os.nice(19)
-    src, started = os.path.join(args.work, "src"), time.time()
+    src, started = pathlib.Path(args.work, "src").resolve(), time.time()
     commit = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
                             capture_output=True, text=True).stdout.strip()
-    os.makedirs(src, exist_ok=True)
+    src.mkdir(parents=True, exist_ok=True)
     sync_copy(src)
     print("building and testing the copy without a fault", file=sys.stderr, flush=True)
     if (result := build(src))[0] != 0:
@@ -166,16 +149,23 @@ def main():
     if clean := unit_tests(src, False):
         raise ToolError("tests fail without a fault: " + ", ".join(clean))
     lines, lost = [], 0
-    for i, fault in enumerate(faults, 1):
-        start, caught = time.time(), plant(src, fault, args)
-        lost += not caught and fault[4] != "NOT CAUGHT"
-        lines.append(f"{fault[0]:34} {fault[1]:24} {', '.join(caught) or 'NOT CAUGHT'}"
-                     + ("  LOST" if not caught and fault[4] != "NOT CAUGHT" else ""))
+    for i, (name, path, old, new, before) in enumerate(faults, 1):
+        start, target = time.time(), src / path
+        original = target.read_text()
+        try:
+            target.write_text(original.replace(old, new))
+            caught = ["build"] if build(src)[0] else unit_tests(src, args.quick) or pipe_tests(
+                src, args.quick)
+        finally:
+            target.write_text(original)
+        lost += not caught and before != "NOT CAUGHT"
+        lines.append(f"{name:34} {path:24} {', '.join(caught) or 'NOT CAUGHT'}"
+                     + ("  LOST" if not caught and before != "NOT CAUGHT" else ""))
         print(f"[{i}/{len(faults)}] {time.time() - start:.0f} s: {lines[-1]}", file=sys.stderr,
               flush=True)
-    mode = "quick" if args.quick else "unit tests, then pipe tests"
-    print(f"# tools/plant_faults.py at {commit}; mode: {mode}; {len(faults)} faults, "
-          f"{lost} lost; {(time.time() - started) / 60:.0f} min", *lines, sep="\n")
+    print(f"# tools/plant_faults.py at {commit}; {'quick' if args.quick else 'unit, then pipe'};"
+          f" {len(faults)} faults, {lost} lost; {(time.time() - started) / 60:.0f} min", *lines,
+          sep="\n")
     return 1 if lost else 0
 
 
