@@ -116,17 +116,13 @@ def random_moments(seconds, seed):
         if reply is not None and (got := line()) != reply:
             e.fail("expected %r, got %r" % (reply, got))
 
-    def start():
+    def start(restart=False):  # a new game: RESTART, or RECTSTART of a random size
         nonlocal size
         send([])
-        size = (rng.randint(5, 22), rng.randint(5, 22))
-        if rng.random() < 0.7:
-            size = (rng.choice([10, 15, 19, 20, 22]),) * 2
-        send("RECTSTART %d,%d" % size[::-1], "OK")
-        moves.clear()
-
-    def restart():
-        send("RESTART", "OK")
+        if not restart:
+            size = (rng.randint(5, 22), rng.randint(5, 22))
+            size = (rng.choice([10, 15, 19, 20, 22]),) * 2 if rng.random() < 0.7 else size
+        send("RESTART" if restart else "RECTSTART %d,%d" % size[::-1], "OK")
         moves.clear()
 
     def turn():
@@ -136,7 +132,7 @@ def random_moments(seconds, seed):
         if not free or rng.random() < 0.2:
             free = [(x, y) for x in range(size[0]) for y in range(size[1]) if (x, y) not in moves]
         if len(moves) + 2 > size[0] * size[1]:
-            return restart()
+            return start(True)
         moves.append(rng.choice(free))
         send("TURN %d,%d" % moves[-1])
         st["pending"] = True
@@ -151,7 +147,7 @@ def random_moments(seconds, seed):
     def board_():  # the engine's side is 1; colours follow the order
         send([])
         if len(moves) + 1 > size[0] * size[1]:
-            return restart()
+            return start(True)
         send(["BOARD"] + ["%d,%d,%d" % (x, y, 1 + (len(moves) - i) % 2)
                           for i, (x, y) in enumerate(moves)] + ["DONE"])
         st["pending"] = True
@@ -164,7 +160,7 @@ def random_moments(seconds, seed):
 
     def about():
         e.send("ABOUT")
-        st["abouts"] += 1
+        st["abouts"] += 1  # answered at once, also while thinking: counted, not awaited
 
     try:
         e.send("INFO timeout_turn 20")
@@ -173,7 +169,7 @@ def random_moments(seconds, seed):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             time.sleep(rng.random() * 0.03)  # land inside the engine's thinking at random
-            rng.choices([turn, info, about, takeback, board_, restart, start,
+            rng.choices([turn, info, about, takeback, board_, lambda: start(True), start,
                          lambda: e.send(rng.choice(["STOP", "yxstop"]))],  # idle: no reply
                         weights=[50, 12, 10, 8, 8, 3, 2, 6])[0]()
         send("END")
