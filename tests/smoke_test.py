@@ -42,9 +42,9 @@ def run(command, crlf, scale):
             e.fail("no ABOUT reply during a turn")
         own_move([line for line in lines if not ABOUT_RE.fullmatch(line)][0])
         # CR-LF line ends, whatever the session's own line ends are.
-        e.send(b"ABOUT\r\n", raw=True)
+        e.send(b"ABOUT\r\n")
         e.expect(ABOUT_RE, timeout=10.0 * scale)
-        e.send(b"INFO timeout_turn 500\r\n", raw=True)
+        e.send(b"INFO timeout_turn 500\r\n")
         e.expect_silence(0.5 * scale)
         # BOARD imposes a position: the engine's open four on row 7 makes five.
         e.talk((board_text((0, 0), (3, 7), (0, 2), (4, 7), (0, 4), (5, 7), (0, 6), (6, 7), (0, 8)),
