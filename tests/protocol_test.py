@@ -27,8 +27,9 @@ FREE = "MESSAGE Rule Gomoku (Freestyle)"
 
 # Starting positions: the rule, the start, the move after PLAY 3,3 and the board (width, height).
 # "built" has had a search, so the free-style board is built; under Renju it is built at once.
-SETUPS = {"free": (0, "START 15", "PLAY 4,4", (15, 15)), "renju": (4, "START 15", "PLAY 4,4",
-          (15, 15)), "built": (0, "START 15", "TURN 4,4", (15, 15)),
+SETUPS = {"free": (0, "START 15", "PLAY 4,4", (15, 15)),
+          "renju": (4, "START 15", "PLAY 4,4", (15, 15)),
+          "built": (0, "START 15", "TURN 4,4", (15, 15)),
           "rect": (0, "RECTSTART 10,15", "PLAY 14,9", (15, 10))}  # height, then width
 
 
@@ -127,16 +128,16 @@ TABLE = [
     row("free", ("TURN 7,7\nSTOP", [MOVE]), ("YXSTOP", []), record=[BASE, (7, 7), MOVE]),
     row("renju", ("BOARD\n5,5,1\nDONE\nStop", [MOVE]), record=[(5, 5), MOVE]),
     # INFO values beyond the 32-bit range saturate, odd keys are ignored; the turns go on.
-    *[row(s, (info, []), ("TURN 7,7", [*chatter, MOVE]), record=[BASE, (7, 7), MOVE])
-      for s, info, chatter in (
-          ("free", "INFO time_left -99999999999", []), ("free", "INFO time_left " + "9" * 30, []),
-          ("free", "INFO timeout_turn 99999999999\nINFO time_left 1000", []),
-          ("free", "INFO timeout_turn -99999999999", []),
-          ("free", "INFO max_memory 99999999999\nINFO timeout_match -99999999999\nINFO game_type "
-           "99999999999\ninfo RULE 0\nINFO evaluate 7,7\nINFO folder C:\\d\xe4t\xe4" + "d" * 9000,
-           []), ("free", "INFO rule 4294967297", [SPEED]),
-          ("free", "INFO rule -4294967295", [FREE, SPEED]), ("renju", "INFO rule", [FREE, SPEED]),
-          ("free", "INFO\nINFO 5\nINFO rul 1", [FREE, SPEED]))],
+    *[row("free", (info, []), ("TURN 7,7", [MOVE]), record=[BASE, (7, 7), MOVE])
+      for info in ("INFO time_left -99999999999", "INFO time_left " + "9" * 30,
+                   "INFO timeout_turn 99999999999\nINFO time_left 1000",
+                   "INFO timeout_turn -99999999999", "INFO max_memory 99999999999\n"
+                   "INFO timeout_match -99999999999\nINFO game_type 99999999999\ninfo RULE 0\n"
+                   "INFO evaluate 7,7\nINFO folder C:\\d\xe4t\xe4" + "d" * 9000)],
+    *[row(s, (info, []), ("TURN 7,7", [*rule, SPEED, MOVE]), record=[BASE, (7, 7), MOVE])
+      for s, info, rule in (("free", "INFO rule 4294967297", []), ("renju", "INFO rule", [FREE]),
+                            ("free", "INFO rule -4294967295", [FREE]),
+                            ("free", "INFO\nINFO 5\nINFO rul 1", [FREE]))],
 ]
 
 
@@ -182,7 +183,7 @@ class Session(Engine):
         record = [(3, 3), tuple(map(int, second[5:].split(",")))]
         for move in self.command("INFO timeout_turn 50\nINFO time_left 100000000\nINFO rule %d\n"
                                  "%s\nPLAY 3,3\n%s" % (rule, start, second), *RESET, "3,3",
-                                 MOVE if second[0] == "T" else second[5:], occupied=record):
+                                 MOVE if "TURN" in second else second[5:], occupied=record):
             self.command("TAKEBACK " + xy(move), "OK")  # the board stays built for the rule
         return record
 
