@@ -1,8 +1,6 @@
-"""Drives a brain through pipes: send protocol lines, read reply lines with time bounds.
-
-Used by every pipe test and by the self-play and match tools. The engine command is a
-list, so the same tests run the Linux binary or a Windows executable under Wine.
-"""
+"""Drives a brain through pipes: send protocol lines, read reply lines with time bounds. Used by
+every pipe test and the self-play and match tools. The engine command is a list, so the same
+tests run the Linux binary or a Windows executable under Wine."""
 import argparse
 import queue
 import re
@@ -27,6 +25,12 @@ CHATTER = re.compile(r"MESSAGE (Rule|Speed=)")  # lines that vary with timing an
 
 class EngineError(AssertionError):
     pass
+
+
+def matches(want, line):
+    """A string must equal the line, a pattern match it whole."""
+    return line is not None and (want.fullmatch(line) if isinstance(want, re.Pattern)
+                                 else line == want)
 
 
 def board_text(*records, blocks=()):
@@ -61,11 +65,11 @@ class Engine:
     def fail(self, why):
         raise EngineError("%s; transcript:\n%s" % (why, self.dump()))
 
-    def send(self, text, raw=False):
-        """Sends one line (or raw bytes when raw is set)."""
-        data = text if isinstance(text, bytes) else text.encode("latin-1")
-        if not raw:
-            data += b"\r\n" if self.crlf else b"\n"
+    def send(self, data):
+        """Sends text as lines (several joined by newlines), bytes as they are."""
+        if isinstance(data, str):
+            end = "\r\n" if self.crlf else "\n"
+            data = "".join(line + end for line in data.split("\n")).encode("latin-1")
         self.transcript.append((">", data))
         try:
             self.proc.stdin.write(data)
@@ -87,14 +91,10 @@ class Engine:
         Rule and speed messages that do not match the next expected reply are skipped."""
         got = []
         for want in expected:
-            while True:
+            line = self.read(timeout)
+            while not (ok := matches(want, line)) and CHATTER.match(line or ""):
                 line = self.read(timeout)
-                ok = line is not None and (want.fullmatch(line) if isinstance(want, re.Pattern)
-                                           else line == want)
-                if ok or line is None or not CHATTER.match(line):
-                    break
-            if not ok:
-                self.fail("expected %r, got %r" % (want, line))
+            ok or self.fail("expected %r, got %r" % (want, line))
             got.append(line)
         return got
 
@@ -103,13 +103,12 @@ class Engine:
         Returns the replies read."""
         got = []
         for text, *replies in steps:
-            for line in text.split("\n"):
-                self.send(line)
+            self.send(text)
             got += self.expect(*replies, timeout=timeout)
         return got
 
     def square(self, line, size, occupied=()):
-        """The move line as (x, y), which must be a free square of a board of size (width, height)."""
+        """The move line as (x, y): a free square of the board of size (width, height)."""
         if not MOVE_RE.match(line):
             self.fail("expected a move, got %r" % line)
         x, y = map(int, line.split(","))
@@ -134,11 +133,11 @@ class Engine:
             self.proc.kill()
             self.fail("engine did not exit")
 
-    def end(self, timeout=10.0):
-        """END: no more output and exit code 0."""
-        self.send("END")
+    def end(self, timeout=10.0, by_eof=False):
+        """END (or the end of input): no more output and exit code 0."""
+        self.close_input() if by_eof else self.send("END")
         if self.read(timeout) is not None or self.finish(timeout) != 0:
-            self.fail("output after END or exit code %r" % self.proc.poll())
+            self.fail("output at the end or exit code %r" % self.proc.poll())
 
     def kill(self):
         self.proc.kill()  # no-op once the process has ended
