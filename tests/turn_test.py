@@ -103,7 +103,7 @@ def random_moments(seconds, seed):
                 e.fail("unasked ABOUT line")
         return text
 
-    def send(text, reply=None):  # first the pending turn's move, checked against its position
+    def settle():  # the pending turn's move, checked against the position it was given
         if st["pending"]:
             st["pending"] = False
             if (got := line()) != "-1,-1":
@@ -111,14 +111,16 @@ def random_moments(seconds, seed):
                 st["moved"] += 1
             elif size[0] * size[1] > len(moves) and not st["renju"]:
                 e.fail("pass with free squares")  # under Renju every free square may be forbidden
-        for text in [text] if isinstance(text, str) else text:
-            e.send(text)
+
+    def send(text, reply=None):
+        settle()
+        e.send(text)
         if reply is not None and (got := line()) != reply:
             e.fail("expected %r, got %r" % (reply, got))
 
     def start(restart=False):  # a new game: RESTART, or RECTSTART of a random size
         nonlocal size
-        send([])
+        settle()
         if not restart:
             size = (rng.randint(5, 22), rng.randint(5, 22))
             size = (rng.choice([10, 15, 19, 20, 22]),) * 2 if rng.random() < 0.7 else size
@@ -126,7 +128,7 @@ def random_moments(seconds, seed):
         moves.clear()
 
     def turn():
-        send([])
+        settle()
         near = [(x + dx, y + dy) for x, y in moves[-6:] for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
         free = [q for q in near if 0 <= q[0] < size[0] and 0 <= q[1] < size[1] and q not in moves]
         if not free or rng.random() < 0.2:
@@ -138,18 +140,17 @@ def random_moments(seconds, seed):
         st["pending"] = True
 
     def takeback():
-        send([])
+        settle()
         if moves:
             send("TAKEBACK %d,%d" % moves.pop(), "OK")
         else:
             send("TAKEBACK 0,0", BAD)
 
-    def board_():  # the engine's side is 1; colours follow the order
-        send([])
+    def board_():
+        settle()
         if len(moves) + 1 > size[0] * size[1]:
             return start(True)
-        send(["BOARD"] + ["%d,%d,%d" % (x, y, 1 + (len(moves) - i) % 2)
-                          for i, (x, y) in enumerate(moves)] + ["DONE"])
+        send(board(*moves))
         st["pending"] = True
 
     def info():

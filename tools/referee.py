@@ -250,11 +250,9 @@ class Player:
             self.engine.send("END")
             code = self.engine.finish(10)
         except EngineError:
-            self.engine.kill()
             raise Fault("%s did not end on END" % self.name)
-        self.engine.reader.join(5)
-        self.engine.proc.stdin.close()
-        self.engine.proc.stdout.close()
+        finally:
+            self.engine.close()
         if code != 0:
             raise Fault("%s exited with %d" % (self.name, code))
 
