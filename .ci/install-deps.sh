@@ -86,7 +86,8 @@ step "install mingw-w64 + wine"  "${APT_INSTALL[@]}" "${WIN_PKGS[@]}"
 # Sanity check: every tool the builds call must now be on PATH.
 check_tools() {
   local t
-  for t in cmake g++ clang++ python3 qemu-i386 x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix wine; do
+  for t in cmake g++ clang++ python3 qemu-i386 objdump x86_64-w64-mingw32-g++-posix \
+           i686-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump wine wineserver; do
     command -v "$t" >/dev/null || { echo "install-deps: $t not found after install" >&2; return 1; }
   done
   [[ -f /usr/src/googletest/CMakeLists.txt ]] || { echo "install-deps: /usr/src/googletest missing" >&2; return 1; }
