@@ -9,27 +9,27 @@ BoardBase g_board;
 namespace {
 
 template <bool FULL>
-void putOn(int s, int v) {
-    g_board.cell[s] = v;
+void putOn(BoardBase& b, int s, int v) {
+    b.cell[s] = v;
     for (int d = 0; d < 4; d++) {
-        lineOf(d, s) |= static_cast<uint64_t>(v) << (2 * linePosition(d, s) + 10);
-        if (FULL) updateDirection(d, s);
-        else updateDirectionLight(d, s);
+        lineOf(b, d, s) |= static_cast<uint64_t>(v) << (2 * linePosition(d, s) + 10);
+        if (FULL) updateDirection(b, d, s);
+        else updateDirectionLight(b, d, s);
     }
-    g_board.hashKey ^= zobrist[s][v - 1];
-    if (v != BLOCKED) g_board.stones[g_board.stoneCount++] = static_cast<uint32_t>(s);
+    b.hashKey ^= zobrist[s][v - 1];
+    if (v != BLOCKED) b.stones[b.stoneCount++] = static_cast<uint32_t>(s);
 }
 
 template <bool FULL>
-void takeOff(int s, int v) {
-    g_board.cell[s] = EMPTY;
+void takeOff(BoardBase& b, int s, int v) {
+    b.cell[s] = EMPTY;
     for (int d = 0; d < 4; d++) {
-        lineOf(d, s) &= ~(static_cast<uint64_t>(3) << (2 * linePosition(d, s) + 10));
-        if (FULL) updateDirection(d, s);
-        else updateDirectionLight(d, s);
+        lineOf(b, d, s) &= ~(static_cast<uint64_t>(3) << (2 * linePosition(d, s) + 10));
+        if (FULL) updateDirection(b, d, s);
+        else updateDirectionLight(b, d, s);
     }
-    g_board.hashKey ^= zobrist[s][v - 1];
-    if (v != BLOCKED) g_board.stoneCount--;
+    b.hashKey ^= zobrist[s][v - 1];
+    if (v != BLOCKED) b.stoneCount--;
 }
 
 int lineLength(int d, int index) {
@@ -51,10 +51,10 @@ void putEdgeMarks(uint64_t* lines, int d, int from, int to) {
 
 }  // namespace
 
-void makeMove(int s, int v) { putOn<true>(s, v); }
-void unmakeMove(int s, int v) { takeOff<true>(s, v); }
-void makeMoveLight(int s, int v) { putOn<false>(s, v); }
-void unmakeMoveLight(int s, int v) { takeOff<false>(s, v); }
+void makeMove(BoardBase& b, int s, int v) { putOn<true>(b, s, v); }
+void unmakeMove(BoardBase& b, int s, int v) { takeOff<true>(b, s, v); }
+void makeMoveLight(BoardBase& b, int s, int v) { putOn<false>(b, s, v); }
+void unmakeMoveLight(BoardBase& b, int s, int v) { takeOff<false>(b, s, v); }
 
 void resetPattern(int s, int d, int* shape, int* room) {
     int x = s >> 5, y = s & 31, last = boardSize - 1;
@@ -77,8 +77,7 @@ void resetPattern(int s, int d, int* shape, int* room) {
     *shape = (atEnd || *room < 5) ? 0 : 1;
 }
 
-void resetBoardState() {
-    BoardBase& b = g_board;
+void resetBoardState(BoardBase& b) {
     std::memset(b.cell, 0, sizeof b.cell);
     std::memset(b.line0, 0, sizeof b.line0);
     std::memset(b.line1, 0, sizeof b.line1);
@@ -122,7 +121,7 @@ void resetBoardState() {
     if (boardWidth != boardHeight) {
         for (int x = 0; x < boardSize; x++) {
             for (int y = 0; y < boardSize; y++) {
-                if (x >= boardWidth || y >= boardHeight) makeMove(x * 32 + y, BLOCKED);
+                if (x >= boardWidth || y >= boardHeight) makeMove(b, x * 32 + y, BLOCKED);
             }
         }
     }

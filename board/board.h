@@ -21,7 +21,8 @@ struct SquareInfo {
     uint32_t room[2];     // direction d's room count (0..8) in bits 4d..4d+3
 };
 
-// The board record; plain and copyable as a whole.
+// The board record; plain and copyable as a whole. The game's position is g_board; every
+// search thread works on a copy of its own.
 struct BoardBase {
     SquareInfo squares[SQUARE_SLOTS];
     uint32_t threatRowMask[THREAT_CLASSES][2];          // bit x: row word x is not zero
@@ -40,17 +41,17 @@ struct BoardBase {
 
 extern BoardBase g_board;
 
-void makeMove(int s, int v);
-void unmakeMove(int s, int v);
+void makeMove(BoardBase& b, int s, int v);
+void unmakeMove(BoardBase& b, int s, int v);
 // Shape codes, threat classes T_FIVE..T_THREE and the scores of squares whose shape
 // changes; rooms and T_DOUBLE keep their values until the light move is unmade.
-void makeMoveLight(int s, int v);
-void unmakeMoveLight(int s, int v);
+void makeMoveLight(BoardBase& b, int s, int v);
+void unmakeMoveLight(BoardBase& b, int s, int v);
 // The empty position for the current geometry and the tables' rule.
-void resetBoardState();
+void resetBoardState(BoardBase& b);
 
-void updateDirection(int d, int s);
-void updateDirectionLight(int d, int s);
+void updateDirection(BoardBase& b, int d, int s);
+void updateDirectionLight(BoardBase& b, int d, int s);
 
 // Shape code that the reset gives a square in direction d before any refresh reaches it,
 // with the matching room count.
@@ -60,13 +61,13 @@ inline uint32_t readWindow(uint64_t line, int position) {
     return static_cast<uint32_t>(line >> (2 * position)) & 0x3FFFFF;
 }
 
-inline uint64_t& lineOf(int d, int s) {
+inline uint64_t& lineOf(BoardBase& b, int d, int s) {
     int x = s >> 5, y = s & 31;
     switch (d) {
-        case 0: return g_board.line0[x];
-        case 1: return g_board.line1[y];
-        case 2: return g_board.line2[x + y];
-        default: return g_board.line3[x - y + boardSize];
+        case 0: return b.line0[x];
+        case 1: return b.line1[y];
+        case 2: return b.line2[x + y];
+        default: return b.line3[x - y + boardSize];
     }
 }
 
@@ -79,28 +80,28 @@ inline int linePosition(int d, int s) {
     }
 }
 
-inline int shapeCode(int s, int p, int d) { return (g_board.squares[s].shape[p] >> (4 * d)) & 15; }
+inline int shapeCode(const BoardBase& b, int s, int p, int d) { return (b.squares[s].shape[p] >> (4 * d)) & 15; }
 
-inline bool hasThreat(int c, int p) { return g_board.threatRowMask[c][p] != 0; }
+inline bool hasThreat(const BoardBase& b, int c, int p) { return b.threatRowMask[c][p] != 0; }
 
-inline bool inThreat(int c, int p, int s) {
-    return (g_board.threatRows[c][p][s >> 5] >> (s & 31)) & 1;
+inline bool inThreat(const BoardBase& b, int c, int p, int s) {
+    return (b.threatRows[c][p][s >> 5] >> (s & 31)) & 1;
 }
 
 // First square of a class (lowest x, then lowest y), or -1.
-inline int firstThreat(int c, int p) {
-    uint32_t rows = g_board.threatRowMask[c][p];
+inline int firstThreat(const BoardBase& b, int c, int p) {
+    uint32_t rows = b.threatRowMask[c][p];
     if (rows == 0) return -1;
     int x = lowestBit(rows);
-    return x * 32 + lowestBit(g_board.threatRows[c][p][x]);
+    return x * 32 + lowestBit(b.threatRows[c][p][x]);
 }
 
 // Lists the squares of a class in row order into out; returns how many.
-inline int listThreats(int c, int p, int* out) {
+inline int listThreats(const BoardBase& b, int c, int p, int* out) {
     int n = 0;
-    for (uint32_t rows = g_board.threatRowMask[c][p]; rows != 0; rows &= rows - 1) {
+    for (uint32_t rows = b.threatRowMask[c][p]; rows != 0; rows &= rows - 1) {
         int x = lowestBit(rows);
-        for (uint32_t ys = g_board.threatRows[c][p][x]; ys != 0; ys &= ys - 1) {
+        for (uint32_t ys = b.threatRows[c][p][x]; ys != 0; ys &= ys - 1) {
             out[n++] = x * 32 + lowestBit(ys);
         }
     }

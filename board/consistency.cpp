@@ -36,12 +36,12 @@ bool inGrid(int x, int y) { return x >= 0 && y >= 0 && x < boardSize && y < boar
 
 int nibble(uint32_t word, int d) { return (word >> (4 * d)) & 15; }
 
-uint64_t* lineWords(int d) {
+const uint64_t* lineWords(const BoardBase& b, int d) {
     switch (d) {
-        case 0: return g_board.line0;
-        case 1: return g_board.line1;
-        case 2: return g_board.line2;
-        default: return g_board.line3;
+        case 0: return b.line0;
+        case 1: return b.line1;
+        case 2: return b.line2;
+        default: return b.line3;
     }
 }
 
@@ -102,10 +102,10 @@ std::string windowText(uint32_t window) {
     return text;
 }
 
-bool checkCells(std::string* failure) {
+bool checkCells(const BoardBase& b, std::string* failure) {
     for (int x = 0; x < MAX_BOARD; x++) {
         for (int y = 0; y < 32; y++) {
-            int v = g_board.cell[x * 32 + y];
+            int v = b.cell[x * 32 + y];
             if (!inGrid(x, y)) {
                 if (v != EMPTY) return fail(failure, "(%d,%d) outside the grid holds %d", x, y, v);
             } else if (x >= boardWidth || y >= boardHeight) {
@@ -121,7 +121,7 @@ bool checkCells(std::string* failure) {
     return true;
 }
 
-bool checkLines(std::string* failure) {
+bool checkLines(const BoardBase& b, std::string* failure) {
     for (int d = 0; d < 4; d++) {
         for (int index = 0; index < LINE_COUNT[d]; index++) {
             uint64_t expected = 0;
@@ -130,10 +130,10 @@ bool checkLines(std::string* failure) {
                 expected = (uint64_t{BLOCKED} << 8) | (uint64_t{BLOCKED} << (2 * length + 10));
                 int x = lineStartX(d, index), y = lineStartY(d, index);
                 for (int pos = 0; pos < length; pos++, x += DX[d], y += DY[d]) {
-                    expected |= static_cast<uint64_t>(g_board.cell[x * 32 + y]) << (2 * pos + 10);
+                    expected |= static_cast<uint64_t>(b.cell[x * 32 + y]) << (2 * pos + 10);
                 }
             }
-            uint64_t actual = lineWords(d)[index];
+            uint64_t actual = lineWords(b, d)[index];
             if (actual != expected) {
                 return fail(failure, "line%d[%d] is %#llx, the cells give %#llx", d, index,
                             static_cast<unsigned long long>(actual),
@@ -144,32 +144,32 @@ bool checkLines(std::string* failure) {
     return true;
 }
 
-bool checkHashAndStones(std::string* failure) {
+bool checkHashAndStones(const BoardBase& b, std::string* failure) {
     uint64_t key = 0;
     int stoneSquares = 0;
     for (int x = 0; x < boardSize; x++) {
         for (int y = 0; y < boardSize; y++) {
-            int v = g_board.cell[x * 32 + y];
+            int v = b.cell[x * 32 + y];
             if (v != EMPTY) key ^= zobrist[x * 32 + y][v - 1];
             if (v == FIRST || v == SECOND) stoneSquares++;
         }
     }
-    if (g_board.hashKey != key) {
+    if (b.hashKey != key) {
         return fail(failure, "hashKey is %#llx, the cells give %#llx",
-                    static_cast<unsigned long long>(g_board.hashKey),
+                    static_cast<unsigned long long>(b.hashKey),
                     static_cast<unsigned long long>(key));
     }
-    int count = g_board.stoneCount;
+    int count = b.stoneCount;
     if (count != stoneSquares) {
         return fail(failure, "stoneCount is %d, the board holds %d stones", count, stoneSquares);
     }
     bool listed[SQUARE_SLOTS] = {};
     for (int i = 0; i < count; i++) {
-        uint32_t s = g_board.stones[i];
+        uint32_t s = b.stones[i];
         if (s >= SQUARE_SLOTS || !inGrid(s >> 5, s & 31)) {
             return fail(failure, "stones[%d] = %u is no square of the grid", i, s);
         }
-        int v = g_board.cell[s];
+        int v = b.cell[s];
         if (v != FIRST && v != SECOND) {
             return fail(failure, "stones[%d] = (%u,%u) holds %d", i, s >> 5, s & 31, v);
         }
@@ -181,25 +181,25 @@ bool checkHashAndStones(std::string* failure) {
 
 // Whether a refresh of (x, y)'s direction-d line must have reached it: some cell within
 // updateReach of it on that line holds a stone or a block.
-bool mustBeRefreshed(int d, int x, int y) {
+bool mustBeRefreshed(const BoardBase& b, int d, int x, int y) {
     for (int k = -updateReach; k <= updateReach; k++) {
         int tx = x + k * DX[d], ty = y + k * DY[d];
-        if (inGrid(tx, ty) && g_board.cell[tx * 32 + ty] != EMPTY) return true;
+        if (inGrid(tx, ty) && b.cell[tx * 32 + ty] != EMPTY) return true;
     }
     return false;
 }
 
 // One square's nibbles in one direction against the lineTable entry of its window, or the
 // reset's values where no refresh needs to have come yet. Rooms only when full.
-bool checkDirection(std::string* failure, int x, int y, int d, bool full) {
+bool checkDirection(const BoardBase& b, std::string* failure, int x, int y, int d, bool full) {
     int s = x * 32 + y;
-    const SquareInfo& q = g_board.squares[s];
+    const SquareInfo& q = b.squares[s];
     int shape[2], room[2];
     for (int p = 0; p < 2; p++) {
         shape[p] = nibble(q.shape[p], d);
         room[p] = nibble(q.room[p], d);
     }
-    if (g_board.cell[s] != EMPTY) {
+    if (b.cell[s] != EMPTY) {
         for (int p = 0; p < 2; p++) {
             if (shape[p] != 0 || (full && room[p] != 0)) {
                 return fail(failure, "occupied (%d,%d) direction %d player %d: shape %d room %d",
@@ -208,7 +208,7 @@ bool checkDirection(std::string* failure, int x, int y, int d, bool full) {
         }
         return true;
     }
-    uint32_t window = readWindow(lineWords(d)[lineIndex(d, x, y)], positionOnLine(d, x, y));
+    uint32_t window = readWindow(lineWords(b, d)[lineIndex(d, x, y)], positionOnLine(d, x, y));
     const LineEntry& e = lineTable[window];
     bool asTable = true, asReset = true;
     for (int p = 0; p < 2; p++) {
@@ -220,7 +220,7 @@ bool checkDirection(std::string* failure, int x, int y, int d, bool full) {
     for (int p = 0; p < 2; p++) {
         asReset = asReset && shape[p] == resetShape && (!full || room[p] == resetRoom);
     }
-    if (asReset && !mustBeRefreshed(d, x, y)) return true;
+    if (asReset && !mustBeRefreshed(b, d, x, y)) return true;
     return fail(failure,
                 "(%d,%d) direction %d window %s: shapes %d,%d rooms %d,%d; table gives shapes "
                 "%d,%d rooms %d,%d%s",
@@ -229,11 +229,11 @@ bool checkDirection(std::string* failure, int x, int y, int d, bool full) {
                 asReset ? " (still the reset's values although a stone is within reach)" : "");
 }
 
-bool checkSquares(std::string* failure, bool full) {
+bool checkSquares(const BoardBase& b, std::string* failure, bool full) {
     int64_t evalSum[2] = {0, 0};
     for (int x = 0; x < MAX_BOARD; x++) {
         for (int y = 0; y < 32; y++) {
-            const SquareInfo& q = g_board.squares[x * 32 + y];
+            const SquareInfo& q = b.squares[x * 32 + y];
             if (!inGrid(x, y)) {
                 for (int p = 0; p < 2; p++) {
                     if (q.shape[p] != 0 || q.room[p] != 0 || q.roomSum[p] != 0 || q.score[p] != 0) {
@@ -249,7 +249,7 @@ bool checkSquares(std::string* failure, bool full) {
                 }
             }
             for (int d = 0; d < 4; d++) {
-                if (!checkDirection(failure, x, y, d, full)) return false;
+                if (!checkDirection(b, failure, x, y, d, full)) return false;
             }
             if (!full) continue;
             for (int p = 0; p < 2; p++) {
@@ -269,9 +269,9 @@ bool checkSquares(std::string* failure, bool full) {
         }
     }
     for (int p = 0; full && p < 2; p++) {
-        if (g_board.evalSum[p] != evalSum[p]) {
+        if (b.evalSum[p] != evalSum[p]) {
             return fail(failure, "evalSum[%d] is %d, the scores add up to %lld", p,
-                        g_board.evalSum[p], static_cast<long long>(evalSum[p]));
+                        b.evalSum[p], static_cast<long long>(evalSum[p]));
         }
     }
     return true;
@@ -279,7 +279,7 @@ bool checkSquares(std::string* failure, bool full) {
 
 // The three levels of every class against the shape nibbles (already checked against the
 // cells): direction sets, row words and row masks.
-bool checkThreats(std::string* failure, bool full) {
+bool checkThreats(const BoardBase& b, std::string* failure, bool full) {
     uint32_t rows[THREAT_CLASSES][2][MAX_BOARD] = {};
     for (int x = 0; x < MAX_BOARD; x++) {
         for (int y = 0; y < 32; y++) {
@@ -287,16 +287,16 @@ bool checkThreats(std::string* failure, bool full) {
             for (int p = 0; p < 2; p++) {
                 uint32_t dirs[4] = {0, 0, 0, 0};
                 if (inGrid(x, y)) {
-                    uint32_t shape = g_board.squares[s].shape[p];
+                    uint32_t shape = b.squares[s].shape[p];
                     for (int d = 0; d < 4; d++) {
                         int c = CLASS_OF[nibble(shape, d)];
                         if (c >= 0) dirs[c] |= 1u << d;
                     }
                 }
                 for (int c = 0; c < 4; c++) {
-                    if (g_board.threatDirs[c][p][s] != dirs[c]) {
+                    if (b.threatDirs[c][p][s] != dirs[c]) {
                         return fail(failure, "threatDirs[%s][%d] of (%d,%d): %#x, shapes: %#x",
-                                    CLASS_NAME[c], p, x, y, g_board.threatDirs[c][p][s], dirs[c]);
+                                    CLASS_NAME[c], p, x, y, b.threatDirs[c][p][s], dirs[c]);
                     }
                     if (dirs[c] != 0) rows[c][p][x] |= 1u << y;
                 }
@@ -309,29 +309,29 @@ bool checkThreats(std::string* failure, bool full) {
         for (int p = 0; p < 2; p++) {
             uint32_t mask = 0;
             for (int x = 0; x < MAX_BOARD; x++) {
-                if (g_board.threatRows[c][p][x] != rows[c][p][x]) {
+                if (b.threatRows[c][p][x] != rows[c][p][x]) {
                     return fail(failure, "threatRows[%s][%d][%d] is %#x, the shapes give %#x",
-                                CLASS_NAME[c], p, x, g_board.threatRows[c][p][x], rows[c][p][x]);
+                                CLASS_NAME[c], p, x, b.threatRows[c][p][x], rows[c][p][x]);
                 }
                 if (rows[c][p][x] != 0) mask |= 1u << x;
             }
-            if (g_board.threatRowMask[c][p] != mask) {
+            if (b.threatRowMask[c][p] != mask) {
                 return fail(failure, "threatRowMask[%s][%d] is %#x, the rows give %#x",
-                            CLASS_NAME[c], p, g_board.threatRowMask[c][p], mask);
+                            CLASS_NAME[c], p, b.threatRowMask[c][p], mask);
             }
         }
     }
     return true;
 }
 
-bool checkBoard(std::string* failure, bool full) {
+bool checkBoard(const BoardBase& b, std::string* failure, bool full) {
     if (boardSize < 1 || boardSize > MAX_BOARD) return fail(failure, "boardSize %d", boardSize);
-    return checkCells(failure) && checkLines(failure) && checkHashAndStones(failure) &&
-           checkSquares(failure, full) && checkThreats(failure, full);
+    return checkCells(b, failure) && checkLines(b, failure) && checkHashAndStones(b, failure) &&
+           checkSquares(b, failure, full) && checkThreats(b, failure, full);
 }
 
 }  // namespace
 
-bool checkBoardConsistency(std::string* failure) { return checkBoard(failure, true); }
+bool checkBoardConsistency(const BoardBase& b, std::string* failure) { return checkBoard(b, failure, true); }
 
-bool checkBoardShapes(std::string* failure) { return checkBoard(failure, false); }
+bool checkBoardShapes(const BoardBase& b, std::string* failure) { return checkBoard(b, failure, false); }

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+struct BoardBase;
+
 // After full moves only: cells, line words, hashKey, stones, every shape and room nibble,
 // roomSum, score, evalSum and all threat sets including T_DOUBLE. A square keeps the reset's
 // shape and room in a direction until a refresh of that line reaches it, so those are
@@ -11,8 +13,8 @@
 // reached a square still holding the reset's code leaves the table's code there with the
 // score of the old one (the light refresh never rescores): this check reports that too.
 // On failure describes the first mismatch in *failure (when not null).
-bool checkBoardConsistency(std::string* failure);
+bool checkBoardConsistency(const BoardBase& b, std::string* failure);
 
 // The part that stays exact while light moves are on the board: cells, line words, hashKey,
 // stones, shape nibbles and the classes T_FIVE..T_THREE.
-bool checkBoardShapes(std::string* failure);
+bool checkBoardShapes(const BoardBase& b, std::string* failure);

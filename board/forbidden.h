@@ -4,4 +4,5 @@
 
 // 1 when the first player's move on the board square s is forbidden, 0 otherwise. Valid
 // only while the board is built for Renju. Leaves the board exactly as it found it.
-int isForbidden(int s);
+struct BoardBase;
+int isForbidden(BoardBase& b, int s);

@@ -6,8 +6,9 @@
 #include "protocol/output.h"
 #include "protocol/settings.h"
 #include "protocol/think.h"
+#include "search/hashtable.h"
 #include "search/search.h"
-#include "tactics/hashtable.h"
+#include "search/threads.h"
 
 MoveRecord gameRecord[MAX_STONES];
 int32_t recordCount = 0;
@@ -50,9 +51,26 @@ void playStone(int x, int y, const char* errorFormat) {
         return;
     }
     int who = recordCount % 2 + 1;
-    if (tablesRule != -1) makeMove(x * 32 + y, who);
+    if (tablesRule != -1) makeMove(g_board, x * 32 + y, who);
     gameRecord[recordCount++] = {x, y, who};
     renjuFollowUp();
+}
+
+// The hash tables as large as the INFO settings allow, for the search threads in force.
+HashSizes plannedHashSizes() {
+    int64_t limit = maxMemory.load(), kib = hashSize.load();
+    if (limit <= 0 && kib <= 0) return DEFAULT_HASH_SIZES;
+    uint64_t bytes = maxHashBytes();
+    if (kib > 0) bytes = std::min<uint64_t>(bytes, std::min<uint64_t>(kib, bytes >> 10) << 10);
+    if (limit > 0) bytes = std::min(bytes, hashTableAllowance(static_cast<uint64_t>(limit), searchThreads()));
+    HashSizes sizes = hashSizesFor(bytes);
+    static uint64_t warnedFor = 0;  // one message per setting that is too small
+    if (hashBytes(sizes) > bytes && warnedFor != bytes + 1) {
+        warnedFor = bytes + 1;
+        writeLine("MESSAGE Memory limit too small: hash tables at their smallest size (%d KiB)",
+                  static_cast<int>(hashBytes(sizes) >> 10));
+    }
+    return sizes;
 }
 
 }  // namespace
@@ -63,19 +81,27 @@ bool squareFree(int x, int y) {
     return !listed(gameRecord, recordCount, x, y) && !listed(blockRecord, blockCount, x, y);
 }
 
+void prepareSearch() {
+    setSearchThreads(threadNum.load());
+    wantedHashSizes = plannedHashSizes();
+    if (prepareHashTables()) {
+        writeLine("MESSAGE Not enough memory for the hash tables: %d buckets per table (%d KiB in all)",
+                  static_cast<int>(hashSizes.mainBuckets), static_cast<int>(hashBytes(hashSizes) >> 10));
+    }
+}
+
 void rebuildBoard(int forRule) {
     updateReach = forRule == RULE_FREESTYLE ? 4 : 5;
     buildTables(forRule);
     tablesRule = forRule;
-    resetBoardState();
-    if (prepareHashTables()) {
-        writeLine("MESSAGE Not enough memory for the hash tables: %d buckets per table (%d KiB in all)",
-                  static_cast<int>(hashBuckets), static_cast<int>(hashBuckets * HASH_BYTES_PER_BUCKET / 1024));
-    }
-    resetSearchState();
+    resetBoardState(g_board);
+    prepareSearch();
+    resetAllSearchState();
     lastScore = 0;
-    for (int i = 0; i < blockCount; i++) makeMove(blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);
-    for (int i = 0; i < recordCount; i++) makeMove(gameRecord[i].x * 32 + gameRecord[i].y, gameRecord[i].who);
+    for (int i = 0; i < blockCount; i++) makeMove(g_board, blockRecord[i].x * 32 + blockRecord[i].y, BLOCKED);
+    for (int i = 0; i < recordCount; i++) {
+        makeMove(g_board, gameRecord[i].x * 32 + gameRecord[i].y, gameRecord[i].who);
+    }
 }
 
 void resetBoard() {
@@ -112,7 +138,7 @@ void placeBlock(int x, int y) {
         writeLine("ERROR board-block move [%d,%d]", x, y);
         return;
     }
-    if (tablesRule != -1) makeMove(x * 32 + y, BLOCKED);
+    if (tablesRule != -1) makeMove(g_board, x * 32 + y, BLOCKED);
     blockRecord[blockCount++] = {x, y, BLOCKED};
     renjuFollowUp();
 }
@@ -122,7 +148,7 @@ int takeBack(int x, int y) {
     if (recordCount == 0) return 2;
     const MoveRecord& last = gameRecord[recordCount - 1];
     if (last.x != x || last.y != y) return 2;
-    if (tablesRule != -1) unmakeMove(x * 32 + y, last.who);
+    if (tablesRule != -1) unmakeMove(g_board, x * 32 + y, last.who);
     recordCount--;
     lastScore = 0;
     renjuFollowUp();

@@ -32,6 +32,9 @@ int takeBack(int x, int y);
 // Rebuilds the board when the rule changed since it was built, announcing the rule.
 void announceRule();
 void rebuildBoard(int forRule);
+// Before a search or a rebuild: the search threads and the hash tables' sizes from the INFO
+// settings (tables resized or cleared as needed, never during a search).
+void prepareSearch();
 
 // Whether (x, y) is on the board and holds nothing, by the board when it is built and by
 // the records otherwise.

@@ -8,23 +8,31 @@
 #include "board/tables.h"
 #include "protocol/commands.h"
 
-Setting maxMemory{0};
+WideSetting maxMemory{0};
+WideSetting hashSize{0};
+Setting threadNum{1};
 Setting timeoutMatch{100000000};
 Setting gameType{1};
 Setting rule{0};
 char dataFolder[1024] = "";
 
-int32_t parseInt(const char* text) {
+int64_t parseInt64(const char* text) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     while (std::isspace(*p)) p++;
     bool negative = *p == '-';
     if (*p == '-' || *p == '+') p++;
-    int64_t value = 0;
+    constexpr uint64_t CAP = uint64_t{INT64_MAX} + 1;  // the magnitude of INT64_MIN
+    uint64_t value = 0;
     for (; *p >= '0' && *p <= '9'; p++) {
-        value = std::min<int64_t>(value * 10 + (*p - '0'), int64_t{INT32_MAX} + 1);
+        unsigned digit = *p - '0';
+        value = value > (CAP - digit) / 10 ? CAP : value * 10 + digit;
     }
-    if (negative) value = -value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+    if (negative) return value >= CAP ? INT64_MIN : -static_cast<int64_t>(value);
+    return value >= CAP ? INT64_MAX : static_cast<int64_t>(value);
+}
+
+int32_t parseInt(const char* text) {
+    return static_cast<int32_t>(std::clamp<int64_t>(parseInt64(text), INT32_MIN, INT32_MAX));
 }
 
 void handleInfo(const char* text) {
@@ -32,15 +40,23 @@ void handleInfo(const char* text) {
         const char* word;
         Setting* target;
     };
-    static const Key KEYS[] = {{"max_memory", &maxMemory}, {"timeout_match", &timeoutMatch},
-                               {"timeout_turn", &timeoutTurn}, {"time_left", &timeLeft},
-                               {"game_type", &gameType}, {"rule", &rule}};
+    static const Key KEYS[] = {{"timeout_match", &timeoutMatch}, {"timeout_turn", &timeoutTurn},
+                               {"time_left", &timeLeft},         {"game_type", &gameType},
+                               {"rule", &rule},                  {"thread_num", &threadNum}};
     for (const Key& key : KEYS) {
         const char* value = matchCommand(key.word, text);
         if (value == nullptr) continue;
         int32_t v = parseInt(value);
         if (key.target == &rule) v = ((v & 4) != 0 || v == 2) ? RULE_RENJU : (v & 1);
         key.target->store(v);
+    }
+    struct WideKey {
+        const char* word;
+        WideSetting* target;
+    };
+    static const WideKey WIDE_KEYS[] = {{"max_memory", &maxMemory}, {"hash_size", &hashSize}};
+    for (const WideKey& key : WIDE_KEYS) {
+        if (const char* value = matchCommand(key.word, text)) key.target->store(parseInt64(value));
     }
     if (const char* value = matchCommand("folder", text)) {
         std::strncpy(dataFolder, value, sizeof dataFolder - 1);

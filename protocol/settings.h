@@ -7,7 +7,11 @@
 
 // Written by INFO on the main thread at any time, read by the think thread without a lock.
 // The two time settings live with the time budget of the search.
-extern Setting maxMemory;
+// Bytes and KiB may pass 2 GiB.
+using WideSetting = std::atomic<int64_t>;
+extern WideSetting maxMemory;  // bytes the whole process may take; 0 (or less) = no limit
+extern WideSetting hashSize;   // KiB the hash tables may take; 0 (or less) = the default sizes
+extern Setting threadNum;      // search threads; clamped to what the machine has when a search starts
 extern Setting timeoutMatch;
 extern Setting gameType;
 extern Setting rule;         // 0 free-style, 1 standard, 2 Renju
@@ -15,6 +19,8 @@ extern char dataFolder[1024];
 
 // Decimal integer as atoi reads it, saturated to the 32-bit range instead of overflowing.
 int32_t parseInt(const char* text);
+// The same, saturated to the 64-bit range.
+int64_t parseInt64(const char* text);
 
 // Stores the setting(s) named in the text after "INFO"; never replies.
 void handleInfo(const char* text);

@@ -10,11 +10,12 @@
 #include "protocol/game.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
+#include "eval/evaluate.h"
+#include "search/hashtable.h"
 #include "search/rootsearch.h"
 #include "search/search.h"
+#include "search/threads.h"
 #include "search/timecontrol.h"
-#include "tactics/evaluate.h"
-#include "tactics/hashtable.h"
 
 std::atomic<int32_t> thinkCommand{0};
 int32_t lastScore = 0;
@@ -31,35 +32,33 @@ bool idleFlag = true;
 constexpr int NO_SQUARE_VALUE = -1000000000;
 constexpr int LOST_VALUE = -9999999;
 
-bool renjuForbidden(int s) { return tablesRule == RULE_RENJU && isForbidden(s); }
+bool renjuForbidden(int s) { return tablesRule == RULE_RENJU && isForbidden(g_board, s); }
 
 // Empty record: the centre, or the free square nearest to it when a block stands there.
-void chooseOpening() {
-    int cx = boardWidth / 2, cy = boardHeight / 2, bestDistance = INT_MAX;
-    bestX = bestY = -1;
+int chooseOpening() {
+    int cx = boardWidth / 2, cy = boardHeight / 2, bestDistance = INT_MAX, best = -1;
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
             int distance = std::abs(x - cx) + std::abs(y - cy);
             if (distance < bestDistance && squareFree(x, y)) {
                 bestDistance = distance;
-                bestX = x;
-                bestY = y;
+                best = x * 32 + y;
             }
         }
     }
+    return best;
 }
 
-// The first free square in x-major order (under Renju, one FIRST may play), if any.
-void chooseAnyFreeSquare(int side) {
+// The first free square in x-major order (under Renju, one FIRST may play), or -1.
+int chooseAnyFreeSquare(int side) {
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
             if (!squareFree(x, y)) continue;
             if (side == FIRST && tablesRule != -1 && renjuForbidden(x * 32 + y)) continue;
-            bestX = x;
-            bestY = y;
-            return;
+            return x * 32 + y;
         }
     }
+    return -1;
 }
 
 // Lines of five squares in the four directions, as steps in x and y.
@@ -105,49 +104,46 @@ void thinkLoop() {
     }
 }
 
-int preselectMove(int side) {
+int preselectMove(int side, int* move) {
+    BoardBase& b = g_board;
     int opp = 3 - side;
     int best = NO_SQUARE_VALUE;
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
             int s = x * 32 + y;
-            if (g_board.cell[s] != EMPTY) continue;
+            if (b.cell[s] != EMPTY) continue;
             if (side == FIRST && renjuForbidden(s)) continue;
-            makeMove(s, side);
+            makeMove(b, s, side);
             int value;
-            if (hasThreat(T_FIVE, opp - 1)) {
+            if (hasThreat(b, T_FIVE, opp - 1)) {
                 value = LOST_VALUE;
-            } else if (!hasThreat(T_FIVE, side - 1) && hasThreat(T_OPEN_FOUR, opp - 1) &&
-                       !(opp == FIRST && renjuForbidden(firstThreat(T_OPEN_FOUR, 0)))) {
+            } else if (!hasThreat(b, T_FIVE, side - 1) && hasThreat(b, T_OPEN_FOUR, opp - 1) &&
+                       !(opp == FIRST && renjuForbidden(firstThreat(b, T_OPEN_FOUR, 0)))) {
                 value = LOST_VALUE;
             } else {
-                value = -evaluate(0, opp);
+                value = -evaluate(b, opp);
             }
-            unmakeMove(s, side);
+            unmakeMove(b, s, side);
             if (value > best) {
                 best = value;
-                bestX = x;
-                bestY = y;
+                *move = s;
             }
         }
     }
     return best == NO_SQUARE_VALUE ? 1 : 0;
 }
 
-bool followWin(int side) {
+int followWin(int side) {
     int p = side - 1;
-    int square = firstThreat(T_FIVE, p);
+    int square = firstThreat(g_board, T_FIVE, p);
     if (square < 0) {
         int squares[MAX_STONES];
-        int n = listThreats(T_OPEN_FOUR, p, squares);
+        int n = listThreats(g_board, T_OPEN_FOUR, p, squares);
         for (int i = 0; i < n && square < 0; i++) {
             if (!(side == FIRST && renjuForbidden(squares[i]))) square = squares[i];
         }
     }
-    if (square < 0) return false;
-    bestX = square >> 5;
-    bestY = square & 31;
-    return true;
+    return square;
 }
 
 bool renjuDrawn() {
@@ -177,29 +173,37 @@ bool renjuDrawn() {
 
 void turnDriver() {
     int side = recordCount % 2 + 1;
-    stableCount = largeValue = scoreDropped = extensionFlag = 0;
-    g_nodeCount = 0;
+    SearchWorker& main = mainWorker();
+    main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
     plentyOfTime = false;
     computeTimeLimit(recordCount);
-    bestX = bestY = -1;
+    int move = -1;
     int elapsed = 0;
+    int64_t nodes = 0;
     if (recordCount == 0) {
-        chooseOpening();
-    } else if (!(tablesRule != -1 && lastScore - rootDepth >= WIN_SCORE && followWin(side))) {
+        move = chooseOpening();
+    } else if (!(tablesRule != -1 && lastScore - main.rootDepth >= WIN_SCORE && (move = followWin(side)) >= 0)) {
         searchStartTime = clockMs();
-        g_abort = 0;
         hashAge = recordCount;
         announceRule();
-        int firstValue = preselectMove(side);
-        lastScore = depthLoop(side, firstValue);
+        prepareSearch();
+        int firstValue = preselectMove(side, &move);
+        main.bestMove = move;  // stands unless an iteration says better
+        lastScore = parallelSearch(side, firstValue, MAX_PLY);
+        move = main.bestMove;
+        nodes = searchNodes();
         elapsed = clockMs() - searchStartTime;
         searchStartTime = elapsed;
-        if (lastScore - rootDepth >= WIN_SCORE) followWin(side);
+        if (lastScore - main.rootDepth >= WIN_SCORE) {
+            int win = followWin(side);
+            if (win >= 0) move = win;
+        }
     }
-    writeLine("MESSAGE Speed=%d", static_cast<int>(g_nodeCount / (elapsed + 1)));
-    if (bestX == -1) chooseAnyFreeSquare(side);
-    playOwnMove(bestX, bestY);
-    writeLine("%d,%d", bestX, bestY);
+    writeLine("MESSAGE Speed=%d", static_cast<int>(nodes / (elapsed + 1)));
+    if (move == -1) move = chooseAnyFreeSquare(side);
+    int x = move < 0 ? -1 : move >> 5, y = move < 0 ? -1 : move & 31;
+    playOwnMove(x, y);
+    writeLine("%d,%d", x, y);
     if (rule.load() == RULE_RENJU && tablesRule == RULE_RENJU && renjuDrawn()) {
         writeLine("MESSAGE It's a draw\n");
     }

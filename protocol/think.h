@@ -16,9 +16,9 @@ void stopAndWait();
 void thinkLoop();
 
 void turnDriver();
-// One-ply look at every free square; 1 when there was none, else 0 (choice in bestX/bestY).
-int preselectMove(int side);
-// The square that continues a proven win; false when there is none.
-bool followWin(int side);
+// One-ply look at every free square; 1 when there was none, else 0 (choice in *move).
+int preselectMove(int side, int* move);
+// The square that continues a proven win; -1 when there is none.
+int followWin(int side);
 // Renju: whether neither player can make a five any more.
 bool renjuDrawn();

@@ -36,11 +36,11 @@ constexpr NeighbourTemplate SQUARE5_OWN[2] = {
     {5, {{4, 0x377}, {4, 0x1FD}, {4, 0x3FF}, {4, 0x1FD}, {4, 0x377}}},
     {5, {{4, 0x3BB}, {4, 0x2FE}, {4, 0x3FF}, {4, 0x2FE}, {4, 0x3BB}}}};
 
-bool hits(const NeighbourTemplate& t, int x, int y) {
+bool hits(const BoardBase& b, const NeighbourTemplate& t, int x, int y) {
     int top = x - (t.rows - 1) / 2;
     for (int i = 0; i < t.rows; i++) {
         int row = top + i;
-        if (row >= 0 && row < boardWidth && templateHit(row, y, t.row[i].shift, t.row[i].mask)) return true;
+        if (row >= 0 && row < boardWidth && templateHit(b, row, y, t.row[i].shift, t.row[i].mask)) return true;
     }
     return false;
 }
@@ -53,9 +53,9 @@ const NeighbourTemplate& neighbourTemplate(const NodeState& node, int earlier) {
     return narrow ? STAR2 : SQUARE5_OWN[node.side - 1];
 }
 
-inline int wide(int p, int s) { return shapeFlags[g_board.squares[s].shape[p]] & 7; }
+inline int wide(const BoardBase& b, int p, int s) { return shapeFlags[b.squares[s].shape[p]] & 7; }
 
-inline bool freeSquare(int s) { return onBoard(s) && g_board.cell[s] == EMPTY; }
+inline bool freeSquare(const BoardBase& b, int s) { return onBoard(s) && b.cell[s] == EMPTY; }
 
 inline int append(MoveEntry* list, int pos, int s) {
     if (pos >= MAX_STONES) return 0;
@@ -74,12 +74,13 @@ int listRows(MoveEntry* list, int pos, uint32_t rows, const uint32_t* words, con
     return n;
 }
 
-int listKillers(const NodeState& node, MoveEntry* list) {
+int listKillers(SearchWorker& w, const NodeState& node, MoveEntry* list) {
+    const BoardBase& b = w.board;
     int n = 0;
-    const KillerSlot* slots = killersAt(node.depth);
+    const KillerSlot* slots = killersAt(w, node.depth);
     for (int k = 0; k < 2; k++) {
         int m = slots[k].move;
-        if (slots[k].shape != 0 && freeSquare(m) && slots[k].shape == g_board.squares[m].shape[node.side - 1]) {
+        if (slots[k].shape != 0 && freeSquare(b, m) && slots[k].shape == b.squares[m].shape[node.side - 1]) {
             list[n++] = {0, m};
         }
     }
@@ -88,100 +89,101 @@ int listKillers(const NodeState& node, MoveEntry* list) {
 
 // Side's answers to the opponent's threat of an open four; sets defenceOnly unless the
 // threat is not real (under Renju every open-four square of FIRST forbidden).
-int listDefence(NodeState& node, MoveEntry* list) {
+int listDefence(BoardBase& b, NodeState& node, MoveEntry* list) {
     int side = node.side, opp = 3 - side;
-    int n = listThreatSquares(list, 0, opp, T_OPEN_FOUR);
+    int n = listThreatSquares(b, list, 0, opp, T_OPEN_FOUR);
     int reference = list[0].move;
     bool real = true;
     if (tablesRule == RULE_RENJU && opp == FIRST) {
         real = false;
         for (int k = 0; k < n && !real; k++) {
-            if (!isForbidden(list[k].move)) {
+            if (!isForbidden(b, list[k].move)) {
                 reference = list[k].move;
                 real = true;
             }
         }
     }
-    n += extraDefence(list, n, opp, reference);
-    n += listThreatSquares(list, n, side, T_FOUR);
+    n += extraDefence(b, list, n, opp, reference);
+    n += listThreatSquares(b, list, n, side, T_FOUR);
     node.defenceOnly = real;
     return n;
 }
 
 }  // namespace
 
-int listThreatSquares(MoveEntry* list, int pos, int side, int c) {
-    return listRows(list, pos, g_board.threatRowMask[c][side - 1], g_board.threatRows[c][side - 1], nullptr);
+int listThreatSquares(const BoardBase& b, MoveEntry* list, int pos, int side, int c) {
+    return listRows(list, pos, b.threatRowMask[c][side - 1], b.threatRows[c][side - 1], nullptr);
 }
 
-int listFourOrThreeSquares(MoveEntry* list, int pos, int side) {
+int listFourOrThreeSquares(const BoardBase& b, MoveEntry* list, int pos, int side) {
     int p = side - 1;
-    uint32_t rows = g_board.threatRowMask[T_FOUR][p] | g_board.threatRowMask[T_THREE][p];
+    uint32_t rows = b.threatRowMask[T_FOUR][p] | b.threatRowMask[T_THREE][p];
     uint32_t words[MAX_BOARD];
-    for (int x = 0; x < boardWidth; x++) words[x] = g_board.threatRows[T_FOUR][p][x] | g_board.threatRows[T_THREE][p][x];
-    return listRows(list, pos, rows, words, g_board.threatRows[T_DOUBLE][p]);
+    for (int x = 0; x < boardWidth; x++) words[x] = b.threatRows[T_FOUR][p][x] | b.threatRows[T_THREE][p][x];
+    return listRows(list, pos, rows, words, b.threatRows[T_DOUBLE][p]);
 }
 
-bool hasPlayableOpenFour(int side) {
+bool hasPlayableOpenFour(BoardBase& b, int side) {
     int p = side - 1;
-    if (!hasThreat(T_OPEN_FOUR, p)) return false;
+    if (!hasThreat(b, T_OPEN_FOUR, p)) return false;
     if (!(tablesRule == RULE_RENJU && side == FIRST)) return true;
     int squares[MAX_STONES];
-    int n = listThreats(T_OPEN_FOUR, p, squares);
+    int n = listThreats(b, T_OPEN_FOUR, p, squares);
     for (int i = 0; i < n; i++) {
-        if (!isForbidden(squares[i])) return true;
+        if (!isForbidden(b, squares[i])) return true;
     }
     return false;
 }
 
-int extraDefence(MoveEntry* list, int pos, int side, int s) {
+int extraDefence(BoardBase& b, MoveEntry* list, int pos, int side, int s) {
     int p = side - 1;
     int d = 0;
-    while (d < 4 && shapeCode(s, p, d) != SHAPE_OPEN_FOUR) d++;
+    while (d < 4 && shapeCode(b, s, p, d) != SHAPE_OPEN_FOUR) d++;
     if (d == 4) return 0;
     int t = DIRECTION_STEP[d];
-    auto own = [&](int q) { return onBoard(q) && g_board.cell[q] == side; };
+    auto own = [&](int q) { return onBoard(q) && b.cell[q] == side; };
     int n = 0;
     if (own(s + t) && own(s - t)) {
         // s is the gap of a split three: the first empty squares beyond the stones.
         for (int step : {t, -t}) {
             int q = s + step;
-            while (onBoard(q) && g_board.cell[q] != EMPTY) q += step;
-            if (freeSquare(q)) n += append(list, pos + n, q);
+            while (onBoard(q) && b.cell[q] != EMPTY) q += step;
+            if (freeSquare(b, q)) n += append(list, pos + n, q);
         }
         return n;
     }
     if (!own(s + t) && own(s - t)) t = -t;
     int far = s + 4 * t, near = s - t;
     // Both ends of a straight three are open-four squares already in the list.
-    if (onBoard(far) && shapeCode(far, p, d) == SHAPE_OPEN_FOUR &&
-        !(tablesRule == RULE_RENJU && side == FIRST && isForbidden(far))) {
+    if (onBoard(far) && shapeCode(b, far, p, d) == SHAPE_OPEN_FOUR &&
+        !(tablesRule == RULE_RENJU && side == FIRST && isForbidden(b, far))) {
         return 0;
     }
     for (int q : {far, near}) {
-        if (freeSquare(q)) n += append(list, pos + n, q);
+        if (freeSquare(b, q)) n += append(list, pos + n, q);
     }
     return n;
 }
 
-bool templateHit(int x, int y, int shift, uint32_t mask) {
+bool templateHit(const BoardBase& b, int x, int y, int shift, uint32_t mask) {
     uint64_t inside = ((uint64_t{1} << (2 * boardHeight)) - 1) << 10;
-    return (g_board.line0[x] & inside & (static_cast<uint64_t>(mask) << (2 * y + 10 - shift))) != 0;
+    return (b.line0[x] & inside & (static_cast<uint64_t>(mask) << (2 * y + 10 - shift))) != 0;
 }
 
-int generalCandidates(const NodeState& node, MoveEntry* list) {
+int generalCandidates(SearchWorker& w, const NodeState& node, MoveEntry* list) {
+    const BoardBase& b = w.board;
     const int ply = node.ply, ps = node.side - 1, po = 2 - node.side;
     bool strict = (node.nullWindow || node.best > -5000000) && (tablesRule == RULE_FREESTYLE || ply > 1);
     const int sideMin = strict ? 8 : 6, oppMin = strict ? 9 : 6;
     int n = 0;
     bool notableSquare = false;
-    auto open = [&](int s) { return g_board.cell[s] == EMPTY && !searchedAt(ply, s); };
+    auto open = [&](int s) { return b.cell[s] == EMPTY && !searchedAt(w, ply, s); };
     auto take = [&](int s) {
-        markSearched(ply, s);
+        markSearched(w, ply, s);
         n += append(list, n, s);
     };
     auto notable = [&](int s) {
-        const SquareInfo& q = g_board.squares[s];
+        const SquareInfo& q = b.squares[s];
         return shapeSum[q.shape[ps]] >= sideMin || shapeSum[q.shape[po]] >= oppMin;
     };
 
@@ -190,7 +192,7 @@ int generalCandidates(const NodeState& node, MoveEntry* list) {
             int s = x * 32 + y;
             if (!open(s)) continue;
             if (notable(s)) notableSquare = true;
-            if (wide(0, s) >= 2 || wide(1, s) >= 2) take(s);
+            if (wide(b, 0, s) >= 2 || wide(b, 1, s) >= 2) take(s);
         }
     }
     if (ply > 1 && node.nullWindow && node.best > -5000000 && (n > 0 || (node.earlier > 0 && node.eff <= 4))) {
@@ -209,7 +211,7 @@ int generalCandidates(const NodeState& node, MoveEntry* list) {
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
             int s = x * 32 + y;
-            if (open(s) && hits(near, x, y)) take(s);
+            if (open(s) && hits(b, near, x, y)) take(s);
         }
     }
     if (node.earlier + n == 0) {
@@ -222,48 +224,50 @@ int generalCandidates(const NodeState& node, MoveEntry* list) {
     return n;
 }
 
-int filterAndOrder(NodeState& node, MoveEntry* list, int n, int stage) {
+int filterAndOrder(SearchWorker& w, NodeState& node, MoveEntry* list, int n, int stage) {
+    BoardBase& b = w.board;
     const int ply = node.ply, ps = node.side - 1, po = 2 - node.side;
     const bool renjuFirst = tablesRule == RULE_RENJU && node.side == FIRST;
     for (int k = 0; k < n;) {
         int m = list[k].move;
-        if ((stage != STAGE_GENERAL && searchedAt(ply, m)) || (renjuFirst && isForbidden(m))) {
+        if ((stage != STAGE_GENERAL && searchedAt(w, ply, m)) || (renjuFirst && isForbidden(b, m))) {
             // The hash moves keep the table's order; elsewhere the last entry takes the place.
             if (stage == STAGE_HASH) std::copy(list + k + 1, list + n, list + k);
             else list[k] = list[n - 1];
             n--;
             continue;
         }
-        markSearched(ply, m);
+        markSearched(w, ply, m);
         node.earlier++;
-        const SquareInfo& q = g_board.squares[m];
+        const SquareInfo& q = b.squares[m];
         list[k].key = -(shapeSum[q.shape[ps]] + shapeSum[q.shape[po]] / 2 + q.score[ps] / 4 + q.score[po] / 8);
         k++;
     }
     if (stage != STAGE_HASH && n >= 2) {
-        std::sort(list, list + n, [](const MoveEntry& a, const MoveEntry& b) { return a.key < b.key; });
+        std::sort(list, list + n, [](const MoveEntry& l, const MoveEntry& r) { return l.key < r.key; });
     }
     return n;
 }
 
-int nextStage(NodeState& node, MoveEntry* list) {
+int nextStage(SearchWorker& w, NodeState& node, MoveEntry* list) {
+    BoardBase& b = w.board;
     const int side = node.side, opp = 3 - side;
     while (node.stage < STAGE_DONE) {
         if (node.defenceOnly) break;
         int stage = ++node.stage, n = 0;
         switch (stage) {
-            case STAGE_OWN_DOUBLE: n = listThreatSquares(list, 0, side, T_DOUBLE); break;
+            case STAGE_OWN_DOUBLE: n = listThreatSquares(b, list, 0, side, T_DOUBLE); break;
             case STAGE_DEFENCE:
-                if (hasThreat(T_OPEN_FOUR, opp - 1)) n = listDefence(node, list);
+                if (hasThreat(b, T_OPEN_FOUR, opp - 1)) n = listDefence(b, node, list);
                 break;
-            case STAGE_OPP_DOUBLE: n = listThreatSquares(list, 0, opp, T_DOUBLE); break;
-            case STAGE_OWN_THREAT: n = listFourOrThreeSquares(list, 0, side); break;
-            case STAGE_OPP_THREAT: n = listFourOrThreeSquares(list, 0, opp); break;
-            case STAGE_KILLERS: n = listKillers(node, list); break;
-            case STAGE_GENERAL: n = generalCandidates(node, list); break;
+            case STAGE_OPP_DOUBLE: n = listThreatSquares(b, list, 0, opp, T_DOUBLE); break;
+            case STAGE_OWN_THREAT: n = listFourOrThreeSquares(b, list, 0, side); break;
+            case STAGE_OPP_THREAT: n = listFourOrThreeSquares(b, list, 0, opp); break;
+            case STAGE_KILLERS: n = listKillers(w, node, list); break;
+            case STAGE_GENERAL: n = generalCandidates(w, node, list); break;
             default: break;
         }
-        n = filterAndOrder(node, list, n, stage);
+        n = filterAndOrder(w, node, list, n, stage);
         if (n > 0) return n;
     }
     node.stage = STAGE_DONE;

@@ -32,28 +32,28 @@ struct NodeState {
     bool defenceOnly;   // only the defence against an open-four threat is searched
 };
 
-inline int rankOf(int side, int s) { return shapeSum[g_board.squares[s].shape[side - 1]]; }
+inline int rankOf(const BoardBase& b, int side, int s) { return shapeSum[b.squares[s].shape[side - 1]]; }
 
 // Writes the squares of class c for side from list[pos] on (row order); returns how many.
-int listThreatSquares(MoveEntry* list, int pos, int side, int c);
+int listThreatSquares(const BoardBase& b, MoveEntry* list, int pos, int side, int c);
 // Side's T_FOUR or T_THREE squares that are not T_DOUBLE squares, likewise.
-int listFourOrThreeSquares(MoveEntry* list, int pos, int side);
+int listFourOrThreeSquares(const BoardBase& b, MoveEntry* list, int pos, int side);
 // Whether side has an open-four square it may play (under Renju FIRST's forbidden ones
 // do not count).
-bool hasPlayableOpenFour(int side);
+bool hasPlayableOpenFour(BoardBase& b, int side);
 // Up to two more defence squares against side's three behind its open-four square s.
-int extraDefence(MoveEntry* list, int pos, int side, int s);
+int extraDefence(BoardBase& b, MoveEntry* list, int pos, int side, int s);
 // Whether board row x has a counted cell under a template row {shift, mask} placed at y.
-bool templateHit(int x, int y, int shift, uint32_t mask);
+bool templateHit(const BoardBase& b, int x, int y, int shift, uint32_t mask);
 // The general generator: lists (and marks) unsearched empty squares by shape and
 // neighbourhood; returns how many.
-int generalCandidates(const NodeState& node, MoveEntry* list);
+int generalCandidates(SearchWorker& w, const NodeState& node, MoveEntry* list);
 
 // Drops what was searched already at this node and, under Renju, FIRST's forbidden squares;
 // marks and counts the rest, gives each its sort key and, except for the hash moves, sorts
 // best first. Returns the number left.
-int filterAndOrder(NodeState& node, MoveEntry* list, int n, int stage);
+int filterAndOrder(SearchWorker& w, NodeState& node, MoveEntry* list, int n, int stage);
 
 // Lists, filters and orders the next stage after node.stage (1 to 7) that has a move to
 // search and returns its size; 0 when no stage is left (node.stage is then STAGE_DONE).
-int nextStage(NodeState& node, MoveEntry* list);
+int nextStage(SearchWorker& w, NodeState& node, MoveEntry* list);

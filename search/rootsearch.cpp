@@ -5,23 +5,20 @@
 
 #include "board/board.h"
 #include "search/candidates.h"
+#include "search/hashtable.h"
+#include "search/nodesearch.h"
+#include "search/threads.h"
 #include "search/timecontrol.h"
-#include "tactics/hashtable.h"
-#include "tactics/nodesearch.h"
-
-int32_t lastIterationValue = 0;
-int32_t singleCandidate = 0;
-int32_t stableCount = 0;
-int32_t rootMovesCompleted = 0;
 
 // A first root move scoring well below the last iteration: the position is worse than it
 // looked, so the move gets more time.
-void scoreDropRule(int32_t value) {
-    if (g_abort) {
+void scoreDropRule(SearchWorker& w, int32_t value) {
+    if (w.index != 0) return;
+    if (w.abort) {
         scoreDropped = 0;
         return;
     }
-    int32_t last = lastIterationValue;
+    int32_t last = w.lastIterationValue;
     int32_t threshold = std::abs(last) >= 200 ? last - std::abs(last) / 4 : last - 50;
     if (value <= threshold) {
         scoreDropped = 1;
@@ -32,8 +29,9 @@ void scoreDropRule(int32_t value) {
 }
 
 // A later root move beating the first: the best move is changing, so it gets more time.
-void bestMoveChangeRule() {
-    if (g_abort) {
+void bestMoveChangeRule(SearchWorker& w) {
+    if (w.index != 0) return;
+    if (w.abort) {
         extensionFlag = 0;
         return;
     }
@@ -43,59 +41,65 @@ void bestMoveChangeRule() {
 
 namespace {
 
-void publish(int m) {
-    bestX = m < 0 ? -1 : m >> 5;
-    bestY = m < 0 ? -1 : m & 31;
+// Helper threads skip depths so that they do not all search the same tree: helper k skips a
+// depth d when (d + phase) / size is odd, with size and phase from these rows (k - 1 mod 20).
+constexpr int SKIP_SIZE[20] = {1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4};
+constexpr int SKIP_PHASE[20] = {0, 1, 0, 1, 2, 3, 0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 6, 7};
+
+bool skippedDepth(int helper, int depth) {
+    int row = (helper - 1) % 20;
+    return ((depth + SKIP_PHASE[row]) / SKIP_SIZE[row]) % 2 != 0;
 }
 
 }  // namespace
 
-int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
-    rootMovesCompleted = 0;
-    if (countNodeAndStop()) return 0;
+int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, int ext) {
+    w.rootMovesCompleted = 0;
+    if (countNodeAndStop(w)) return 0;
+    BoardBase& b = w.board;
     const int opp = 3 - side;
-    enterPly(0);
-    if (hasThreat(T_FIVE, side - 1)) return depth + WIN_SCORE;
-    const bool forced = hasThreat(T_FIVE, opp - 1);
-    if (!forced && hasPlayableOpenFour(side)) return depth + WIN_SCORE;
+    enterPly(w, 0);
+    if (hasThreat(b, T_FIVE, side - 1)) return depth + WIN_SCORE;
+    const bool forced = hasThreat(b, T_FIVE, opp - 1);
+    if (!forced && hasPlayableOpenFour(b, side)) return depth + WIN_SCORE;
 
-    const int32_t bound = rootDepth + 9999999;
+    const int32_t bound = w.rootDepth + 9999999;
     auto clamp = [&](int32_t v) { return std::clamp(v, -bound, bound); };
     NodeState node{depth, 0, side, depth + (ext >> 1), false, MINUS_INF, 0, STAGE_HASH, false};
-    MoveEntry* list = plyMoves[0];
+    MoveEntry* list = w.plyMoves[0];
     TopMoves top;
     int32_t staticValue = NO_SCORE;
     int nonLosingCount = 0;
-    int& completed = rootMovesCompleted;
+    int& completed = w.rootMovesCompleted;
     bool raised = false;
     int32_t settled;  // the root is never a null-window node: nothing is settled here
-    int n = firstStage(node, list, forced, alpha, beta, ext, &settled);
-    if (g_abort) return 0;
-    for (; n > 0 || (!forced && (n = nextStage(node, list)) > 0); n = 0) {
+    int n = firstStage(w, node, list, forced, alpha, beta, ext, &settled);
+    if (w.abort) return 0;
+    for (; n > 0 || (!forced && (n = nextStage(w, node, list)) > 0); n = 0) {
         for (int k = 0; k < n; k++) {
             const int m = list[k].move;
-            MoveCost cost = moveCost(node, m, &staticValue);
-            makeMove(m, side);
-            cost.extension = threatExtension(depth, side, cost.rank, cost.extension);
+            MoveCost cost = moveCost(w, node, m, &staticValue);
+            makeMove(b, m, side);
+            cost.extension = threatExtension(w, depth, side, cost.rank, cost.extension);
             const int p = cost.penalty, childExt = ext + cost.extension;
             int32_t value = 0;
-            if (g_abort) {
+            if (w.abort) {
                 // the move's own search never started
             } else if (completed == 0) {
-                value = p - nodeSearch(depth - 1, p - beta, p - alpha, opp, childExt);
-                scoreDropRule(value);
+                value = p - nodeSearch(w, depth - 1, p - beta, p - alpha, opp, childExt);
+                scoreDropRule(w, value);
             } else {
-                value = p - nodeSearch(depth - 1, p - alpha - 1, p - alpha, opp, childExt);
+                value = p - nodeSearch(w, depth - 1, p - alpha - 1, p - alpha, opp, childExt);
                 if (alpha < value && value < beta) {
-                    bestMoveChangeRule();
-                    if (!g_abort) value = p - nodeSearch(depth - 1, p - beta, p - alpha, opp, childExt);
+                    bestMoveChangeRule(w);
+                    if (!w.abort) value = p - nodeSearch(w, depth - 1, p - beta, p - alpha, opp, childExt);
                 }
             }
-            unmakeMove(m, side);
-            if (g_abort) {
+            unmakeMove(b, m, side);
+            if (w.abort) {
                 // Fewer than two root moves searched say nothing about this depth.
                 if (completed < 2) return 0;
-                publish(top.move[0]);
+                w.bestMove = top.move[0];
                 int32_t v = clamp(node.best);
                 return v == 0 ? 1 : v;
             }
@@ -110,65 +114,77 @@ int32_t rootSearch(int depth, int alpha, int beta, int side, int ext) {
         }
     }
 
-    publish(top.move[0]);
-    singleCandidate = nonLosingCount == 1 ? 1 : 0;
+    w.bestMove = top.move[0];
+    w.singleCandidate = nonLosingCount == 1 ? 1 : 0;
     const bool legal = node.earlier > 0;
-    const bool full = !legal && boardFull();
+    const bool full = !legal && boardFull(b);
     int32_t stored = full ? 0 : (node.best == MINUS_INF ? alpha : node.best);
-    ttReplace(depth + (ext >> 1), stored, raised ? BOUND_EXACT : BOUND_UPPER, side, top.move[0], top.move[1],
+    ttReplace(b.hashKey, depth + (ext >> 1), stored, raised ? BOUND_EXACT : BOUND_UPPER, side, top.move[0], top.move[1],
               top.move[2]);
     alpha = std::min(bound, alpha);
     if (legal) return node.best == MINUS_INF ? alpha : clamp(node.best);
     return full ? 0 : std::max(-(depth + 9999998), alpha);
 }
 
-int32_t depthLoop(int side, int32_t firstValue, int maxDepth) {
+int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
     const int squares = boardWidth * boardHeight;
+    const int stones = w.board.stoneCount;
     int32_t v = firstValue, final = firstValue;
-    lastIterationValue = firstValue;
-    for (rootDepth = 1;; rootDepth++) {
-        if (rootDepth > 1) {
+    w.lastIterationValue = firstValue;
+    int32_t& depth = w.rootDepth;
+    for (depth = 1;; depth++) {
+        if (depth > 1) {
             int64_t elapsed = int64_t{clockMs()} - searchStartTime;
-            bool goOn = (elapsed * 4 < timeLimit || plentyOfTime) && rootDepth + g_board.stoneCount <= squares &&
+            bool goOn = (elapsed * 4 < timeLimit || plentyOfTime) && depth + stones <= squares &&
                         stopRequested.load() <= 0;
             if (!goOn) break;
         }
-        if (rootDepth > std::min(maxDepth, MAX_PLY)) break;
-        singleCandidate = 0;
-        const int previousX = bestX, previousY = bestY;
+        if (depth > std::min(maxDepth, MAX_PLY)) break;
+        w.singleCandidate = 0;
+        const int previous = w.bestMove;
         int32_t shifted = v;
         if (tablesRule == RULE_RENJU) shifted += side == FIRST ? -75 : 75;
         largeValue = std::abs(int64_t{shifted}) >= 150 ? 1 : 0;
-        computeTimeLimit(g_board.stoneCount);
+        computeTimeLimit(stones);
 
-        int32_t r = rootSearch(rootDepth, -100000000, 100000000, side, 0);
-        if (g_abort) {
+        int32_t r = rootSearch(w, depth, -100000000, 100000000, side, 0);
+        if (w.abort) {
             if (r != 0) {
                 final = r;
-                rootDepth++;
+                depth++;
             }
             break;
         }
         final = r;
-        if (r >= MATE_BOUND || r < -9999031 || (singleCandidate && rootDepth >= 5)) {
-            rootDepth++;
+        if (r >= MATE_BOUND || r < -9999031 || (w.singleCandidate && depth >= 5)) {
+            depth++;
             break;
         }
-        lastIterationValue = v = r;
-        if (bestX == previousX && bestY == previousY) {
-            stableCount++;
-            if (stableCount >= 5 && !plentyOfTime && (int64_t{clockMs()} - searchStartTime) * 8 > timeLimit) {
-                rootDepth++;
+        w.lastIterationValue = v = r;
+        if (w.bestMove == previous) {
+            w.stableCount++;
+            if (w.stableCount >= 5 && !plentyOfTime && (int64_t{clockMs()} - searchStartTime) * 8 > timeLimit) {
+                depth++;
                 break;
             }
         } else {
-            stableCount = 0;
+            w.stableCount = 0;
         }
-        int64_t freeSquares = int64_t{squares} - g_board.stoneCount + 1;
+        int64_t freeSquares = int64_t{squares} - stones + 1;
         if (timeLeft.load() / freeSquares >= timeLimit) plentyOfTime = true;
     }
-    rootDepth--;
+    depth--;
     return final;
+}
+
+void helperLoop(SearchWorker& w, int side) {
+    const int squares = boardWidth * boardHeight;
+    for (w.rootDepth = 1; w.rootDepth <= MAX_PLY && w.rootDepth + w.board.stoneCount <= squares; w.rootDepth++) {
+        if (skippedDepth(w.index, w.rootDepth)) continue;
+        int32_t r = rootSearch(w, w.rootDepth, -100000000, 100000000, side, 0);
+        // A proven result needs no deeper iteration.
+        if (w.abort || r >= MATE_BOUND || r < -9999031) return;
+    }
 }
 
 int32_t fixedDepthSearch(int side, int depth, int64_t nodeBudget) {
@@ -176,18 +192,20 @@ int32_t fixedDepthSearch(int side, int depth, int64_t nodeBudget) {
     timeoutTurn = INT32_MAX;
     timeLeft = INT32_MAX;
     stopRequested = 0;
-    g_abort = 0;
+    SearchWorker& w = mainWorker();
+    w.board = g_board;
+    w.abort = 0;
     // The stop check runs on multiples of 1024 nodes: start the count so that the first
     // multiple past the limit comes after exactly nodeBudget nodes.
     const int64_t start = nodeBudget > 0 ? (int64_t{1000000000} + 1) * 1024 - nodeBudget : 0;
     if (nodeBudget > 0) nodeLimit = 1000000000;
-    g_nodeCount = start;
-    stableCount = largeValue = scoreDropped = extensionFlag = 0;
+    w.nodeCount = start;
+    w.stableCount = largeValue = scoreDropped = extensionFlag = 0;
     plentyOfTime = false;
-    bestX = bestY = -1;
+    w.bestMove = -1;
     searchStartTime = clockMs();
-    int32_t value = depthLoop(side, 0, depth);
-    g_nodeCount -= start;
+    int32_t value = depthLoop(w, side, 0, depth);
+    w.nodeCount -= start;
     timeoutTurn = savedTurn;
     timeLeft = savedLeft;
     nodeLimit = savedLimit;

@@ -2,20 +2,10 @@
 
 #include <cstring>
 
-#include "search/timecontrol.h"
-
-MoveEntry plyMoves[MAX_PLY][MAX_STONES];
-uint64_t searchedMark[MAX_PLY][SQUARE_SLOTS];
-uint64_t plyVisit[MAX_PLY];
-KillerSlot killerTable[MAX_PLY][2];
-int32_t rootDepth = 0;
-int32_t bestX = -1;
-int32_t bestY = -1;
-
-void resetSearchState() {
-    std::memset(searchedMark, 0, sizeof searchedMark);
-    std::memset(plyVisit, 0, sizeof plyVisit);
-    std::memset(killerTable, 0, sizeof killerTable);
-    rootDepth = 0;
-    g_abort = 0;
+void resetSearchState(SearchWorker& w) {
+    std::memset(w.searchedMark, 0, sizeof w.searchedMark);
+    std::memset(w.plyVisit, 0, sizeof w.plyVisit);
+    std::memset(w.killerTable, 0, sizeof w.killerTable);
+    w.rootDepth = 0;
+    w.abort = 0;
 }

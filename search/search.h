@@ -1,9 +1,9 @@
-// Search state shared by the root search, the node search and the four-threat search: the
-// score scale, the per-ply move lists and marks, the killers and the turn's result.
+// What the root search, the node search and the four-threat search share: the score scale,
+// the move lists and the record of one search thread.
 #pragma once
 #include <cstdint>
 
-#include "board/tables.h"
+#include "board/board.h"
 
 // Score scale: negamax values for the side to move; ordinary evaluations stay within a few
 // thousand.
@@ -30,32 +30,42 @@ struct KillerSlot {
     uint32_t shape;
 };
 
-extern MoveEntry plyMoves[MAX_PLY][MAX_STONES];
-extern uint64_t searchedMark[MAX_PLY][SQUARE_SLOTS];
-extern uint64_t plyVisit[MAX_PLY];
-extern KillerSlot killerTable[MAX_PLY][2];  // by remaining depth; slot 1 is the newer
-extern int32_t rootDepth;  // depth of the current iteration; ply = rootDepth - depth
-
-// The turn's result: the move the engine will play (bestX = -1: none yet).
-extern int32_t bestX;
-extern int32_t bestY;
+// What one search thread writes: its copy of the board, the per-ply move lists and marks, the
+// killers, its node count and stop flag, its depth loop's state and its result. Threads share
+// only the read-only tables, the hash tables and the stop requests.
+struct SearchWorker {
+    BoardBase board;
+    MoveEntry plyMoves[MAX_PLY][MAX_STONES];
+    uint64_t searchedMark[MAX_PLY][SQUARE_SLOTS];
+    uint64_t plyVisit[MAX_PLY];
+    KillerSlot killerTable[MAX_PLY][2];  // by remaining depth; slot 1 is the newer
+    int64_t nodeCount;
+    int32_t abort;               // set by the first stop check that fires
+    int32_t index;               // 0: the main thread, which alone keeps the clock and decides
+    int32_t rootDepth;           // depth of the current iteration; ply = rootDepth - depth
+    int32_t bestMove;            // the move the search would play; -1: none yet
+    int32_t lastIterationValue;  // value of the last completed iteration
+    int32_t singleCandidate;     // 1: only one root move was not lost in the last search
+    int32_t stableCount;         // iterations in a row that kept the best move
+    int32_t rootMovesCompleted;  // root moves fully searched by the last rootSearch call
+};
 
 // Killer entry of a remaining depth; depths below 0 (nodes kept alive by extensions) share
 // entry 0.
-inline KillerSlot* killersAt(int depth) {
-    return killerTable[depth < 0 ? 0 : (depth >= MAX_PLY ? MAX_PLY - 1 : depth)];
+inline KillerSlot* killersAt(SearchWorker& w, int depth) {
+    return w.killerTable[depth < 0 ? 0 : (depth >= MAX_PLY ? MAX_PLY - 1 : depth)];
 }
 
 // A new node at ply: from now on a move whose mark equals the ply's counter has been
 // searched at this node.
-inline void enterPly(int ply) {
-    if (++plyVisit[ply] > (uint64_t{1} << 63)) {
-        for (uint64_t& mark : searchedMark[ply]) mark = 0;
-        plyVisit[ply] = 1;
+inline void enterPly(SearchWorker& w, int ply) {
+    if (++w.plyVisit[ply] > (uint64_t{1} << 63)) {
+        for (uint64_t& mark : w.searchedMark[ply]) mark = 0;
+        w.plyVisit[ply] = 1;
     }
 }
-inline bool searchedAt(int ply, int s) { return searchedMark[ply][s] == plyVisit[ply]; }
-inline void markSearched(int ply, int s) { searchedMark[ply][s] = plyVisit[ply]; }
+inline bool searchedAt(const SearchWorker& w, int ply, int s) { return w.searchedMark[ply][s] == w.plyVisit[ply]; }
+inline void markSearched(SearchWorker& w, int ply, int s) { w.searchedMark[ply][s] = w.plyVisit[ply]; }
 
-// Zeroes the per-ply marks, the killers and the turn results that a new board invalidates.
-void resetSearchState();
+// Zeroes what a new board invalidates in a worker: the per-ply marks, the killers, the depth.
+void resetSearchState(SearchWorker& w);

@@ -8,11 +8,10 @@
 Setting timeoutTurn{30000};
 Setting timeLeft{100000000};
 std::atomic<int32_t> stopRequested{0};
+std::atomic<int32_t> helpersStop{0};
 
 int32_t timeLimit = 10000;
 int32_t searchStartTime = 0;
-int32_t g_abort = 0;
-int64_t g_nodeCount = 0;
 int32_t nodeLimit = 2000000000;
 int32_t largeValue = 0;
 int32_t scoreDropped = 0;
@@ -41,9 +40,10 @@ void computeTimeLimit(int movesPlayed) {
     if (timeLeft.load() / freeSquares >= timeLimit) plentyOfTime = true;
 }
 
-bool stopCheck() {
-    bool goOn = (g_nodeCount >> 10) <= nodeLimit &&
-                int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1;
-    if (!goOn) g_abort = 1;
+bool stopCheck(SearchWorker& w) {
+    bool goOn = w.index == 0 ? (w.nodeCount >> 10) <= nodeLimit &&
+                                   int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1
+                             : helpersStop.load(std::memory_order_relaxed) == 0 && stopRequested.load() < 1;
+    if (!goOn) w.abort = 1;
     return !goOn;
 }

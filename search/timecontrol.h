@@ -4,17 +4,20 @@
 #include <atomic>
 #include <cstdint>
 
+#include "search/search.h"
+
 // Written by INFO on the main thread at any time, read by the search without a lock.
 using Setting = std::atomic<int32_t>;
 extern Setting timeoutTurn;  // milliseconds; upper bound of a move's budget
 extern Setting timeLeft;     // milliseconds; base of a move's budget
 
 extern std::atomic<int32_t> stopRequested;  // above 0: the main thread wants the search to end
+// Set by the main search thread when its depth loop has ended: the helpers stop too.
+extern std::atomic<int32_t> helpersStop;
 
+// The turn's clock: set before a search and afterwards written only by the main search thread.
 extern int32_t timeLimit;        // budget of the current move, milliseconds
 extern int32_t searchStartTime;  // clock value when the current search began
-extern int32_t g_abort;          // set by the first stop check that fires
-extern int64_t g_nodeCount;
 // In units of 1024 nodes; no command changes it (benchmarks and tests stop searches by it).
 extern int32_t nodeLimit;
 // Budget factors: a large previous value, a first root move scoring below the previous
@@ -33,8 +36,9 @@ int32_t budgetFormula();
 // movesPlayed moves.
 void computeTimeLimit(int movesPlayed);
 
-// The check the searches run every 1024 nodes: true means stop (g_abort is then set).
-bool stopCheck();
+// The check the searches run every 1024 nodes: true means stop (w.abort is then set). The
+// main thread checks the clock and its node limit, a helper only whether it must stop.
+bool stopCheck(SearchWorker& w);
 
 // Node entry of every search: counts the node and, every 1024 nodes, runs the stop check.
-inline bool countNodeAndStop() { return (++g_nodeCount & 1023) == 0 && stopCheck(); }
+inline bool countNodeAndStop(SearchWorker& w) { return (++w.nodeCount & 1023) == 0 && stopCheck(w); }

@@ -7,7 +7,7 @@
 
 #include "board/board.h"
 #include "protocol/game.h"
-#include "tactics/evaluate.h"
+#include "eval/evaluate.h"
 #include "tests/test_positions.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <tuple>
 
-#include "tactics/threatsearch.h"
+#include "search/threatsearch.h"
 #include "tests/test_positions.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "search/rootsearch.h"
 #include "search/timecontrol.h"
-#include "tactics/nodesearch.h"
+#include "search/nodesearch.h"
 #include "tests/test_positions.h"
 
 namespace {

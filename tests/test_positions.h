@@ -9,7 +9,7 @@
 #include "board/board.h"
 #include "protocol/game.h"
 #include "protocol/settings.h"
-#include "tactics/hashtable.h"
+#include "search/hashtable.h"
 
 namespace testpos {
 

@@ -5,7 +5,7 @@
 
 #include "board/forbidden.h"
 #include "search/search.h"
-#include "tactics/threatsearch.h"
+#include "search/threatsearch.h"
 #include "tests/test_positions.h"
 
 namespace {

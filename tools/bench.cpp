@@ -22,7 +22,8 @@
 #include "search/rootsearch.h"
 #include "search/search.h"
 #include "search/timecontrol.h"
-#include "tactics/hashtable.h"
+#include "search/hashtable.h"
+#include "search/threads.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ void setUpBoard(int size, int forRule) {
     boardWidth = boardHeight = boardSize = size;
     updateReach = forRule == RULE_FREESTYLE ? 4 : 5;
     buildTables(forRule);
-    resetBoardState();
+    resetBoardState(g_board);
 }
 
 // A fixed middle-game position: 40 stones around the centre of a 20 x 20 board.
@@ -52,7 +53,7 @@ void middleGame() {
     for (int placed = 0; placed < 40;) {
         int x = 6 + std::rand() % 8, y = 6 + std::rand() % 8, s = x * 32 + y;
         if (g_board.cell[s] != EMPTY) continue;
-        makeMove(s, placed++ % 2 + 1);
+        makeMove(g_board, s, placed++ % 2 + 1);
     }
 }
 
@@ -88,11 +89,11 @@ void boardBench() {
                 for (int r = 0; r < rounds; r++) {
                     for (int s : empties) {
                         if (light) {
-                            makeMoveLight(s, 1);
-                            unmakeMoveLight(s, 1);
+                            makeMoveLight(g_board, s, 1);
+                            unmakeMoveLight(g_board, s, 1);
                         } else {
-                            makeMove(s, 1);
-                            unmakeMove(s, 1);
+                            makeMove(g_board, s, 1);
+                            unmakeMove(g_board, s, 1);
                         }
                     }
                 }
@@ -143,9 +144,10 @@ const BenchPosition POSITIONS[] = {
 // Fresh tables fault their pages in as a search first writes them; touched here, so that the
 // timings measure the search alone.
 void touchTables() {
-    size_t n = static_cast<size_t>(hashBuckets);
-    for (TTEntry* t : hashTable) std::memset(static_cast<void*>(t), 0, n * 4 * sizeof(TTEntry));
-    for (ThreatEntry* t : threatTable) std::memset(static_cast<void*>(t), 0, n * 2 * sizeof(ThreatEntry));
+    for (TTSlot* t : hashTable) std::memset(static_cast<void*>(t), 0, hashSizes.mainBuckets * 4 * sizeof(TTSlot));
+    for (ThreatSlot* t : threatTable) {
+        std::memset(static_cast<void*>(t), 0, hashSizes.threatBuckets * 2 * sizeof(ThreatSlot));
+    }
 }
 
 // A new game of the position's rule and size with the moves played; cold tables.
@@ -163,7 +165,7 @@ void setUpPosition(int rule, int size, const char* moves) {
     }
     clearTables();
     touchTables();
-    resetSearchState();
+    resetAllSearchState();
 }
 
 struct SearchResult {
@@ -177,7 +179,7 @@ SearchResult searchToDepth(int depth) {
     hashAge = recordCount;
     auto start = Clock::now();
     int32_t value = fixedDepthSearch(recordCount % 2 + 1, depth);
-    return {value, bestX < 0 ? -1 : bestX * 32 + bestY, g_nodeCount, msSince(start)};
+    return {value, mainWorker().bestMove, mainWorker().nodeCount, msSince(start)};
 }
 
 uint64_t mix(uint64_t signature, uint64_t n) { return (signature ^ n) * 0x100000001B3ull; }
@@ -201,7 +203,7 @@ void searchBench(int fixedDepth) {
         signature = mix(signature, static_cast<uint64_t>(r.nodes));
         totalNodes += r.nodes;
         totalMs += t;
-        std::printf("%-22s %5d %10d %3d,%-2d %11" PRId64 " %9.1f %8.0f\n", pos.name, rootDepth, r.value,
+        std::printf("%-22s %5d %10d %3d,%-2d %11" PRId64 " %9.1f %8.0f\n", pos.name, mainWorker().rootDepth, r.value,
                     r.move >> 5, r.move & 31, r.nodes, t, r.nodes / std::max(t, 0.001));
     }
     std::printf("total: %" PRId64 " nodes in %.0f ms (medians of %d runs), %.0f knps; node signature %016" PRIx64 "\n",

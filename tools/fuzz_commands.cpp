@@ -16,7 +16,7 @@
 #include "protocol/settings.h"
 #include "protocol/think.h"
 #include "search/rootsearch.h"
-#include "tactics/hashtable.h"
+#include "search/hashtable.h"
 
 namespace {
 

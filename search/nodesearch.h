@@ -8,9 +8,9 @@
 #include "search/candidates.h"
 
 // Negamax value of the position on the board for side (1 or 2) to move, searched to depth
-// with the extension credit ext (>= 0) within the window alpha < beta. 0 with g_abort set
+// with the extension credit ext (>= 0) within the window alpha < beta. 0 with w.abort set
 // when the stop check fired. The board, hashKey and the stone list are unchanged on return.
-int32_t nodeSearch(int depth, int alpha, int beta, int side, int ext);
+int32_t nodeSearch(SearchWorker& w, int depth, int alpha, int beta, int side, int ext);
 
 // The three best moves of a node with the values they were kept with, best first; a value
 // equal to one in the list goes after it.
@@ -33,13 +33,14 @@ struct MoveCost {
     int32_t rank;  // shape sum of the square for the side to move
 };
 // staticValue: the node's static value, NO_SCORE until some move needs it.
-MoveCost moveCost(const NodeState& node, int m, int32_t* staticValue);
+MoveCost moveCost(SearchWorker& w, const NodeState& node, int m, int32_t* staticValue);
 // After side's move is made: a move that threatens a win by fours earns more extension.
-// Returns the new increment; g_abort may be set.
-int32_t threatExtension(int depth, int side, int rank, int32_t extension);
+// Returns the new increment; w.abort may be set.
+int32_t threatExtension(SearchWorker& w, int depth, int side, int rank, int32_t extension);
 // A node's first list: the block of the opponent's five when forced, else the hash moves,
 // after internal deepening when there are none and the node is deep enough. *settled is a
-// value the node returns at once, else NO_SCORE; g_abort may be set.
-int firstStage(NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext, int32_t* settled);
+// value the node returns at once, else NO_SCORE; w.abort may be set.
+int firstStage(SearchWorker& w, NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext,
+               int32_t* settled);
 // Whether a board with no legal move left is full (a draw) rather than lost.
-bool boardFull();
+bool boardFull(const BoardBase& b);

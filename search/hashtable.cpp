@@ -1,29 +1,36 @@
-#include "tactics/hashtable.h"
+#include "search/hashtable.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-
-int32_t hashBuckets = WANTED_HASH_BUCKETS;
-TTEntry* hashTable[2] = {nullptr, nullptr};
-ThreatEntry* threatTable[4] = {nullptr, nullptr, nullptr, nullptr};
-size_t hashMemoryLimit = 0;
+HashSizes wantedHashSizes = DEFAULT_HASH_SIZES;
+HashSizes hashSizes = DEFAULT_HASH_SIZES;
+TTSlot* hashTable[2] = {nullptr, nullptr};
+ThreatSlot* threatTable[4] = {nullptr, nullptr, nullptr, nullptr};
 int32_t hashAge = 0;
 
 namespace {
 
 constexpr int NO_RULE = -2;  // tablesRule is -1 while nothing is built, so not that
 constexpr uintptr_t BUCKET_ALIGN = 64;  // a bucket never straddles more lines than it must
+// A 32-bit process has about 3 GiB of addresses for everything; 64-bit ones are limited by
+// the bucket index (32 bits).
+constexpr uint64_t MAX_HASH_BYTES_32 = uint64_t{1} << 30;
+constexpr uint64_t MAX_HASH_BYTES_64 = uint64_t{1} << 32;
 
-int32_t tableBuckets = 0;    // size the tables were made with; 0 = none yet
-int clearedRule = NO_RULE;   // rule the tables are filled under
-void* rawBlocks[6] = {};     // what calloc returned, for free
+HashSizes tableSizes = {0, 0};  // sizes the tables were made with; 0 = none yet
+int clearedRule = NO_RULE;      // rule the tables are filled under
+int clearedWidth = 0;           // and the board's size
+int clearedHeight = 0;
+void* rawBlocks[6] = {};        // what calloc returned, for free
 
 // Last resort when not even the smallest tables can be allocated.
-alignas(64) TTEntry reserveMain[2][MIN_HASH_BUCKETS * 4];
-alignas(64) ThreatEntry reserveThreat[4][MIN_HASH_BUCKETS * 2];
+TTSlot reserveMain[2][MIN_HASH_BUCKETS * 4];
+ThreatSlot reserveThreat[4][MIN_HASH_BUCKETS * 2];
+
+bool sameSizes(HashSizes a, HashSizes b) { return a.mainBuckets == b.mainBuckets && a.threatBuckets == b.threatBuckets; }
 
 // Zeroed memory: fresh pages cost nothing until an entry is written, so a new table needs no
 // clearing pass.
@@ -39,27 +46,31 @@ void releaseTables() {
         std::free(raw);
         raw = nullptr;
     }
-    for (TTEntry*& t : hashTable) t = nullptr;
-    for (ThreatEntry*& t : threatTable) t = nullptr;
-    tableBuckets = 0;
+    for (TTSlot*& t : hashTable) t = nullptr;
+    for (ThreatSlot*& t : threatTable) t = nullptr;
+    tableSizes = {0, 0};
 }
 
-// All six tables of the given size, or none of them.
-bool tryAllocate(int32_t buckets) {
-    size_t count = static_cast<size_t>(buckets);
-    if (hashMemoryLimit != 0 && count * HASH_BYTES_PER_BUCKET > hashMemoryLimit) return false;
+// All six tables of the given sizes, or none of them.
+bool tryAllocate(HashSizes sizes) {
+    size_t mainCount = static_cast<size_t>(sizes.mainBuckets), threatCount = static_cast<size_t>(sizes.threatBuckets);
     bool complete = true;
     for (int i = 0; i < 2; i++) {
-        hashTable[i] = static_cast<TTEntry*>(allocateBlock(count * 4 * sizeof(TTEntry), &rawBlocks[i]));
+        hashTable[i] = static_cast<TTSlot*>(allocateBlock(mainCount * 4 * sizeof(TTSlot), &rawBlocks[i]));
         complete = complete && hashTable[i] != nullptr;
     }
     for (int i = 0; i < 4; i++) {
-        threatTable[i] =
-            static_cast<ThreatEntry*>(allocateBlock(count * 2 * sizeof(ThreatEntry), &rawBlocks[2 + i]));
+        threatTable[i] = static_cast<ThreatSlot*>(allocateBlock(threatCount * 2 * sizeof(ThreatSlot), &rawBlocks[2 + i]));
         complete = complete && threatTable[i] != nullptr;
     }
     if (!complete) releaseTables();
     return complete;
+}
+
+void rememberCleared() {
+    clearedRule = tablesRule;
+    clearedWidth = boardWidth;
+    clearedHeight = boardHeight;
 }
 
 inline int32_t toStored(int32_t value, int depth) {
@@ -78,16 +89,11 @@ inline bool entryMatches(const TTEntry& e, uint64_t key) {
 
 inline bool recent(const TTEntry& e, int now) { return e.age - now <= 1 && now - e.age <= 1; }
 
-inline TTEntry* bucketOf(int side, uint64_t key) {
-    return hashTable[side - 1] + ((key & static_cast<uint32_t>(hashBuckets - 1)) << 2);
-}
-
 void countMoves(TTEntry& e) {
     e.validMoves = static_cast<uint8_t>((e.moves[0] != -1) + (e.moves[1] != -1) + (e.moves[2] != -1));
 }
 
-void writeEntry(TTEntry& e, uint64_t key, int depth, int32_t stored, int bound, int m0, int m1,
-                int m2, int now) {
+void writeEntry(TTEntry& e, int depth, int32_t stored, int bound, int m0, int m1, int m2, int now) {
     e.moves[0] = static_cast<int16_t>(m0);
     e.moves[1] = static_cast<int16_t>(m1);
     e.moves[2] = static_cast<int16_t>(m2);
@@ -96,7 +102,7 @@ void writeEntry(TTEntry& e, uint64_t key, int depth, int32_t stored, int bound, 
     e.age = static_cast<int16_t>(now);
     e.bound = static_cast<uint8_t>(bound);
     e.upper = e.lower = stored;
-    e.check = key ^ entryFields(e);
+    e.unused = 0;
 }
 
 // New best moves in front, the old ones kept behind them as far as there is room.
@@ -127,89 +133,116 @@ void mergeMoves(TTEntry& e, int m0, int m1, int m2) {
     countMoves(e);
 }
 
-// Slot for the current position in its bucket: an empty one, the position's own entry
-// (matched set), else the last entry that is not recent, else the cheapest recent one.
-TTEntry* chooseSlot(TTEntry* bucket, uint64_t key, int now, bool* matched) {
-    TTEntry* victim = bucket;
-    TTEntry* stale = nullptr;
+// Slot for the current position among a bucket's entries: an empty one, the position's own
+// entry (matched set), else the last entry that is not recent, else the cheapest recent one.
+int chooseSlot(const TTEntry* entries, uint64_t key, int now, bool* matched) {
+    int victim = 0, stale = -1;
     *matched = false;
     for (int i = 0; i < 4; i++) {
-        TTEntry& e = bucket[i];
-        if (e.bound == 0) return &e;
+        const TTEntry& e = entries[i];
+        if (e.bound == 0) return i;
         if (entryMatches(e, key)) {
             *matched = true;
-            return &e;
+            return i;
         }
         if (!recent(e, now)) {
-            stale = &e;
+            stale = i;
             continue;
         }
-        if (stale != nullptr) continue;
+        if (stale >= 0) continue;
         // An entry of this move or an exact one is worth keeping; a shallow one is not.
-        int score = (victim->age == now ? 2 : 0) + ((e.age == now || e.bound == BOUND_EXACT) ? -2 : 0) +
-                    (e.depth < victim->depth ? 1 : 0);
-        if (score > 0) victim = &e;
+        const TTEntry& v = entries[victim];
+        int score = (v.age == now ? 2 : 0) + ((e.age == now || e.bound == BOUND_EXACT) ? -2 : 0) +
+                    (e.depth < v.depth ? 1 : 0);
+        if (score > 0) victim = i;
     }
-    return stale != nullptr ? stale : victim;
+    return stale >= 0 ? stale : victim;
+}
+
+void loadBucket(TTSlot* bucket, TTEntry* entries) {
+    for (int i = 0; i < 4; i++) entries[i] = loadSlot<TTEntry>(bucket[i]);
+}
+
+void store(TTSlot& slot, TTEntry& e, uint64_t key) {
+    e.check = key ^ entryFields(e);
+    storeSlot(slot, e);
 }
 
 }  // namespace
+
+uint64_t maxHashBytes() { return sizeof(void*) == 4 ? MAX_HASH_BYTES_32 : MAX_HASH_BYTES_64; }
+
+HashSizes hashSizesFor(uint64_t bytes) {
+    bytes = std::min(bytes, maxHashBytes());
+    HashSizes best = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS};
+    for (int32_t main = MIN_HASH_BUCKETS; main > 0 && hashBytes({main, main / 2}) <= bytes; main *= 2) {
+        HashSizes even = {main, main};
+        best = hashBytes(even) <= bytes ? even : HashSizes{main, std::max(main / 2, MIN_HASH_BUCKETS)};
+    }
+    return best;
+}
 
 void clearTables() {
     // Used tables are given back and taken anew: fresh memory is zero and costs nothing until
     // written, where clearing 192 MiB by hand takes the better part of a second, and a rule
     // change comes right before a turn.
     if (rawBlocks[0] != nullptr) {
-        int32_t buckets = tableBuckets;
+        HashSizes sizes = tableSizes;
         releaseTables();
-        if (tryAllocate(buckets)) {
-            tableBuckets = buckets;
-            clearedRule = tablesRule;
+        if (tryAllocate(sizes)) {
+            tableSizes = sizes;
+            rememberCleared();
             return;
         }
-        hashBuckets = buckets;
+        HashSizes wanted = wantedHashSizes;
+        wantedHashSizes = sizes;
         allocateTables();  // smaller fresh tables, or the static reserve cleared by hand
+        wantedHashSizes = wanted;
         return;
     }
-    size_t count = static_cast<size_t>(hashBuckets);
-    for (TTEntry* t : hashTable) std::memset(static_cast<void*>(t), 0, count * 4 * sizeof(TTEntry));
-    for (ThreatEntry* t : threatTable) std::memset(static_cast<void*>(t), 0, count * 2 * sizeof(ThreatEntry));
-    clearedRule = tablesRule;
+    for (TTSlot* t : hashTable) std::memset(static_cast<void*>(t), 0, sizeof reserveMain[0]);
+    for (ThreatSlot* t : threatTable) std::memset(static_cast<void*>(t), 0, sizeof reserveThreat[0]);
+    rememberCleared();
 }
 
 bool allocateTables() {
-    if (hashBuckets == tableBuckets) return false;
+    if (sameSizes(wantedHashSizes, tableSizes)) return false;
     releaseTables();
-    int32_t wanted = hashBuckets;
-    int32_t buckets = wanted;
-    while (buckets > MIN_HASH_BUCKETS && !tryAllocate(buckets)) buckets >>= 1;
-    if (buckets <= MIN_HASH_BUCKETS) buckets = MIN_HASH_BUCKETS;
-    bool fresh = buckets > MIN_HASH_BUCKETS || tryAllocate(buckets);
+    HashSizes sizes = wantedHashSizes;
+    while (sizes.mainBuckets > MIN_HASH_BUCKETS && !tryAllocate(sizes)) {
+        sizes = {sizes.mainBuckets / 2, std::max(sizes.threatBuckets / 2, MIN_HASH_BUCKETS)};
+    }
+    bool fresh = sizes.mainBuckets > MIN_HASH_BUCKETS || tryAllocate(sizes = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS});
     if (!fresh) {
+        sizes = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS};
         for (int i = 0; i < 2; i++) hashTable[i] = reserveMain[i];
         for (int i = 0; i < 4; i++) threatTable[i] = reserveThreat[i];
     }
-    hashBuckets = tableBuckets = buckets;
-    if (fresh) clearedRule = tablesRule;  // calloc's memory is already empty
-    else clearTables();                   // the reserve may hold entries of an earlier use
-    return buckets < wanted;
+    hashSizes = tableSizes = sizes;
+    if (fresh) rememberCleared();  // calloc's memory is already empty
+    else clearTables();            // the reserve may hold entries of an earlier use
+    return sizes.mainBuckets < wantedHashSizes.mainBuckets;
 }
 
 bool prepareHashTables() {
     bool shrunk = allocateTables();
-    if (tablesRule != clearedRule) clearTables();
+    if (tablesRule != clearedRule || boardWidth != clearedWidth || boardHeight != clearedHeight) clearTables();
     return shrunk;
 }
 
 int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* moves, int n) {
-    TTEntry* bucket = bucketOf(side, key);
-    TTEntry* hit = nullptr;
-    for (int i = 0; i < 4 && hit == nullptr; i++) {
-        if (entryMatches(bucket[i], key)) hit = &bucket[i];
+    TTSlot* bucket = ttBucket(side, key);
+    TTEntry e;
+    int hit = -1;
+    for (int i = 0; i < 4 && hit < 0; i++) {
+        e = loadSlot<TTEntry>(bucket[i]);
+        if (entryMatches(e, key)) hit = i;
     }
-    if (hit == nullptr) return NO_SCORE;
-    TTEntry& e = *hit;
-    e.age = static_cast<int16_t>(hashAge);
+    if (hit < 0) return NO_SCORE;
+    if (e.age != hashAge) {
+        e.age = static_cast<int16_t>(hashAge);
+        storeSlot(bucket[hit], e);
+    }
     bool upperForced = forcedWin(e.upper), lowerForced = forcedWin(e.lower);
     int32_t upper = fromStored(e.upper, depth), lower = fromStored(e.lower, depth);
     bool deep = e.depth >= depth;
@@ -239,18 +272,25 @@ int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* mov
     return NO_SCORE;
 }
 
-void ttStore(int depth, int value, int bound, int side, int m0, int m1, int m2) {
-    uint64_t key = g_board.hashKey;
+void ttStore(uint64_t key, int depth, int value, int bound, int side, int m0, int m1, int m2) {
     int now = hashAge;
     bool matched;
-    TTEntry& e = *chooseSlot(bucketOf(side, key), key, now, &matched);
+    TTSlot* bucket = ttBucket(side, key);
+    TTEntry entries[4];
+    loadBucket(bucket, entries);
+    int slot = chooseSlot(entries, key, now, &matched);
+    TTEntry& e = entries[slot];
     int32_t stored = toStored(value, depth);
     if (!matched) {
-        writeEntry(e, key, depth, stored, bound, m0, m1, m2, now);
+        writeEntry(e, depth, stored, bound, m0, m1, m2, now);
+        store(bucket[slot], e, key);
         return;
     }
     e.age = static_cast<int16_t>(now);
-    if (e.depth > depth) return;
+    if (e.depth > depth) {
+        storeSlot(bucket[slot], e);
+        return;
+    }
     mergeMoves(e, m0, m1, m2);
     if (depth > e.depth) {
         e.depth = static_cast<int16_t>(depth);
@@ -259,10 +299,8 @@ void ttStore(int depth, int value, int bound, int side, int m0, int m1, int m2) 
     } else if (bound == BOUND_EXACT) {
         e.bound = BOUND_EXACT;
         e.upper = e.lower = stored;
-    } else {
+    } else if (!(e.bound == BOUND_EXACT && e.upper == e.lower)) {
         // A bound of the same depth narrows what is known, but never an exact value.
-        if ((e.check ^ entryFields(e)) != key) return;
-        if (e.bound == BOUND_EXACT && e.upper == e.lower) return;
         if (bound == BOUND_UPPER) {
             e.upper = (e.bound & BOUND_UPPER) ? std::min(e.upper, stored) : stored;
             e.bound |= BOUND_UPPER;
@@ -271,13 +309,15 @@ void ttStore(int depth, int value, int bound, int side, int m0, int m1, int m2) 
             e.bound |= BOUND_LOWER;
         }
     }
-    e.check = key ^ entryFields(e);
+    store(bucket[slot], e, key);
 }
 
-void ttReplace(int depth, int value, int bound, int side, int m0, int m1, int m2) {
-    uint64_t key = g_board.hashKey;
-    int now = hashAge;
+void ttReplace(uint64_t key, int depth, int value, int bound, int side, int m0, int m1, int m2) {
     bool matched;
-    TTEntry& e = *chooseSlot(bucketOf(side, key), key, now, &matched);
-    writeEntry(e, key, depth, toStored(value, depth), bound, m0, m1, m2, now);
+    TTSlot* bucket = ttBucket(side, key);
+    TTEntry entries[4];
+    loadBucket(bucket, entries);
+    int slot = chooseSlot(entries, key, hashAge, &matched);
+    writeEntry(entries[slot], depth, toStored(value, depth), bound, m0, m1, m2, hashAge);
+    store(bucket[slot], entries[slot], key);
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "search/search.h"
+
 // A node at threat ply t that wins for its side to move returns THREAT_WIN - t; the node
 // search turns a result r > 0 into depth + r - 484 = WIN_SCORE + depth - t.
 constexpr int32_t THREAT_WIN = 10000484;
@@ -13,10 +15,10 @@ constexpr int THREAT_MIN_RANK = 279;
 
 // Can side, to move, force a five by fours alone? > 0: a win (THREAT_WIN - length of the
 // line); 0: none found. depth is the calling node's depth (it selects the per-ply move list:
-// ply = rootDepth - depth); role and t are 0. Leaves the board, hashKey and stones as found.
-int32_t threatSearch(int depth, int side, int role, int t);
+// ply = w.rootDepth - depth); role and t are 0. Leaves the board, hashKey and stones as found.
+int32_t threatSearch(SearchWorker& w, int depth, int side, int role, int t);
 
 // One node of that search at threat ply t; role 0: side attacks, 1: side defends (it must
 // stop the opponent's five). Values are for side: > 0 a forced win, 0 no win found / the
-// attack broken, < 0 (defender only) a forced loss. 0 also on abort (g_abort set).
-int32_t threatSearchNode(int depth, int side, int role, int t);
+// attack broken, < 0 (defender only) a forced loss. 0 also on abort (w.abort set).
+int32_t threatSearchNode(SearchWorker& w, int depth, int side, int role, int t);

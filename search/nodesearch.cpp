@@ -1,12 +1,12 @@
-#include "tactics/nodesearch.h"
+#include "search/nodesearch.h"
 
 #include <algorithm>
 
 #include "board/board.h"
 #include "search/timecontrol.h"
-#include "tactics/evaluate.h"
-#include "tactics/hashtable.h"
-#include "tactics/threatsearch.h"
+#include "eval/evaluate.h"
+#include "search/hashtable.h"
+#include "search/threatsearch.h"
 
 namespace {
 
@@ -36,12 +36,12 @@ int staticFactor(int32_t s) {
     return 10;
 }
 
-int probeHashMoves(const NodeState& node, MoveEntry* list, int alpha, int beta) {
+int probeHashMoves(const BoardBase& b, const NodeState& node, MoveEntry* list, int alpha, int beta) {
     int moves[3] = {-1, -1, -1};
-    ttProbe(1, alpha, beta, node.side, g_board.hashKey, moves, 3);
+    ttProbe(1, alpha, beta, node.side, b.hashKey, moves, 3);
     int n = 0;
     for (int m : moves) {
-        if (m >= 0 && onBoard(m) && g_board.cell[m] == EMPTY) list[n++] = {0, m};
+        if (m >= 0 && onBoard(m) && b.cell[m] == EMPTY) list[n++] = {0, m};
     }
     return n;
 }
@@ -60,8 +60,8 @@ bool pruneRest(const NodeState& node, int i, int extension) {
     }
 }
 
-void storeNode(int eff, int32_t value, int bound, int side, const TopMoves& top) {
-    ttStore(eff, value, bound, side, top.move[0], top.move[1], top.move[2]);
+void storeNode(const BoardBase& b, int eff, int32_t value, int bound, int side, const TopMoves& top) {
+    ttStore(b.hashKey, eff, value, bound, side, top.move[0], top.move[1], top.move[2]);
 }
 
 }  // namespace
@@ -89,9 +89,9 @@ void TopMoves::insert(int m, int32_t v) {
     value[k] = v;
 }
 
-MoveCost moveCost(const NodeState& node, int m, int32_t* staticValue) {
+MoveCost moveCost(SearchWorker& w, const NodeState& node, int m, int32_t* staticValue) {
     const int p = node.side - 1;
-    const SquareInfo& q = g_board.squares[m];
+    const SquareInfo& q = w.board.squares[m];
     MoveCost cost{0, 0, shapeSum[q.shape[p]]};
     const int v = cost.rank;
     if (v < 158) return cost;
@@ -108,134 +108,137 @@ MoveCost moveCost(const NodeState& node, int m, int32_t* staticValue) {
         if (r < 15) penalty = penalty * 11 / 10;
         if (r < 12) penalty = penalty * 13 / 10;
         if (r > 22) penalty = penalty * 9 / 10;
-        if (*staticValue == NO_SCORE) *staticValue = evaluate(node.depth - 1, node.side);
+        if (*staticValue == NO_SCORE) *staticValue = evaluate(w.board, node.side);
         penalty = penalty * staticFactor(*staticValue) / 10;
     }
-    if (hasThreat(T_FIVE, 1 - p)) penalty /= 4;
+    if (hasThreat(w.board, T_FIVE, 1 - p)) penalty /= 4;
     cost.penalty = penalty;
     return cost;
 }
 
-int32_t threatExtension(int depth, int side, int rank, int32_t extension) {
+int32_t threatExtension(SearchWorker& w, int depth, int side, int rank, int32_t extension) {
     if (rank < 8 || rank >= 158) return extension;
-    int32_t r = threatSearch(depth - 1, side, 0, 0);
-    if (g_abort || r <= 0) return extension;
+    int32_t r = threatSearch(w, depth - 1, side, 0, 0);
+    if (w.abort || r <= 0) return extension;
     return std::min(4, extension + (rank >= 34 ? 2 : 1));
 }
 
-int firstStage(NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext, int32_t* settled) {
+int firstStage(SearchWorker& w, NodeState& node, MoveEntry* list, bool forced, int alpha, int beta, int ext,
+               int32_t* settled) {
+    const BoardBase& b = w.board;
     *settled = NO_SCORE;
     if (forced) {
-        list[0] = {0, firstThreat(T_FIVE, 2 - node.side)};
-        return filterAndOrder(node, list, 1, STAGE_HASH);
+        list[0] = {0, firstThreat(b, T_FIVE, 2 - node.side)};
+        return filterAndOrder(w, node, list, 1, STAGE_HASH);
     }
-    int n = probeHashMoves(node, list, alpha, beta);
+    int n = probeHashMoves(b, node, list, alpha, beta);
     if (n == 0 && node.eff >= (node.nullWindow ? 8 : 6)) {
         int reduction = node.nullWindow ? node.eff / 4 : 1;
-        int32_t v = nodeSearch(node.depth - reduction - 2, alpha, beta, node.side, ext);
-        if (g_abort) return 0;
+        int32_t v = nodeSearch(w, node.depth - reduction - 2, alpha, beta, node.side, ext);
+        if (w.abort) return 0;
         if (node.nullWindow && v >= beta && v > DECIDED) {
-            ttStore(node.eff, v, BOUND_EXACT, node.side, -1, -1, -1);
+            ttStore(b.hashKey, node.eff, v, BOUND_EXACT, node.side, -1, -1, -1);
             *settled = v;
             return 0;
         }
-        n = probeHashMoves(node, list, alpha, beta);
+        n = probeHashMoves(b, node, list, alpha, beta);
     }
-    return filterAndOrder(node, list, n, STAGE_HASH);
+    return filterAndOrder(w, node, list, n, STAGE_HASH);
 }
 
-bool boardFull() {
+bool boardFull(const BoardBase& b) {
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
-            if (g_board.cell[x * 32 + y] == EMPTY) return false;
+            if (b.cell[x * 32 + y] == EMPTY) return false;
         }
     }
     return true;
 }
 
-int32_t nodeSearch(int depth, int alpha, int beta, int side, int ext) {
-    if (countNodeAndStop()) return 0;
+int32_t nodeSearch(SearchWorker& w, int depth, int alpha, int beta, int side, int ext) {
+    if (countNodeAndStop(w)) return 0;
+    BoardBase& b = w.board;
     const int opp = 3 - side;
-    if (hasThreat(T_FIVE, side - 1)) return WIN_SCORE + depth;
-    const bool forced = hasThreat(T_FIVE, opp - 1);
-    if (!forced && hasPlayableOpenFour(side)) return WIN_SCORE + depth;
+    if (hasThreat(b, T_FIVE, side - 1)) return WIN_SCORE + depth;
+    const bool forced = hasThreat(b, T_FIVE, opp - 1);
+    if (!forced && hasPlayableOpenFour(b, side)) return WIN_SCORE + depth;
     // Internal deepening moves down the plies without placing stones: past the last per-ply
     // record (only near a full board) the node is a leaf.
-    const int ply = rootDepth - depth;
-    if (ply < 0 || ply >= MAX_PLY - 1) return evaluate(depth, side);
+    const int ply = w.rootDepth - depth;
+    if (ply < 0 || ply >= MAX_PLY - 1) return evaluate(b, side);
     const bool nullWindow = alpha + 1 == beta;
     const int eff = depth + (ext >> 1);
     TopMoves top;
     int32_t staticValue = NO_SCORE;
     if (!forced) {
         if (nullWindow) {
-            int32_t v = ttProbe(eff, alpha, beta, side, g_board.hashKey, top.move, 1);
+            int32_t v = ttProbe(eff, alpha, beta, side, b.hashKey, top.move, 1);
             if (v != NO_SCORE) return v;
         }
-        int32_t r = threatSearch(depth, side, 0, 0);
-        if (g_abort) return 0;
+        int32_t r = threatSearch(w, depth, side, 0, 0);
+        if (w.abort) return 0;
         if (r > 0) {
             int32_t v = depth + r - 484;
-            ttStore(eff, v, BOUND_EXACT, side, -1, -1, -1);
+            ttStore(b.hashKey, eff, v, BOUND_EXACT, side, -1, -1, -1);
             return v;
         }
         if (depth + 2 * (ext >> 2) <= 0) {
-            int32_t v = evaluate(depth, side);
-            ttStore(eff, v, BOUND_EXACT, side, -1, -1, -1);
+            int32_t v = evaluate(b, side);
+            ttStore(b.hashKey, eff, v, BOUND_EXACT, side, -1, -1, -1);
             return v;
         }
         if (nullWindow && eff <= 4) {
-            staticValue = evaluate(depth - 1, side);
+            staticValue = evaluate(b, side);
             int margin = 64 * std::max(1, eff);
             if (staticValue + margin <= alpha) return alpha;
             if (staticValue - margin >= beta) return beta;
         }
     }
 
-    enterPly(ply);
+    enterPly(w, ply);
     NodeState node{depth, ply, side, eff, nullWindow, MINUS_INF, 0, STAGE_HASH, false};
-    MoveEntry* list = plyMoves[ply];
+    MoveEntry* list = w.plyMoves[ply];
     int32_t settled;
-    int n = firstStage(node, list, forced, alpha, beta, ext, &settled);
-    if (g_abort) return 0;
+    int n = firstStage(w, node, list, forced, alpha, beta, ext, &settled);
+    if (w.abort) return 0;
     if (settled != NO_SCORE) return settled;
     bool raised = false;
-    for (int i = 0; n > 0 || (!forced && (n = nextStage(node, list)) > 0); n = 0) {
+    for (int i = 0; n > 0 || (!forced && (n = nextStage(w, node, list)) > 0); n = 0) {
         for (int k = 0; k < n; k++, i++) {
             const int m = list[k].move;
-            MoveCost cost = moveCost(node, m, &staticValue);
-            makeMove(m, side);
-            if (!nullWindow && depth >= -(3 * rootDepth) / 2) {
-                cost.extension = threatExtension(depth, side, cost.rank, cost.extension);
-                if (g_abort) {
-                    unmakeMove(m, side);
+            MoveCost cost = moveCost(w, node, m, &staticValue);
+            makeMove(b, m, side);
+            if (!nullWindow && depth >= -(3 * w.rootDepth) / 2) {
+                cost.extension = threatExtension(w, depth, side, cost.rank, cost.extension);
+                if (w.abort) {
+                    unmakeMove(b, m, side);
                     return 0;
                 }
             }
             const int p = cost.penalty, childExt = ext + cost.extension;
             int32_t value;
             if (i == 0 || nullWindow) {
-                value = p - nodeSearch(depth - 1, p - beta, p - alpha, opp, childExt);
+                value = p - nodeSearch(w, depth - 1, p - beta, p - alpha, opp, childExt);
             } else {
-                value = p - nodeSearch(depth - 1, p - alpha - 1, p - alpha, opp, childExt);
-                if (!g_abort && alpha < value && value < beta) {
-                    value = p - nodeSearch(depth - 1, p - beta, p - alpha, opp, childExt);
+                value = p - nodeSearch(w, depth - 1, p - alpha - 1, p - alpha, opp, childExt);
+                if (!w.abort && alpha < value && value < beta) {
+                    value = p - nodeSearch(w, depth - 1, p - beta, p - alpha, opp, childExt);
                 }
             }
-            unmakeMove(m, side);
-            if (g_abort) return 0;
+            unmakeMove(b, m, side);
+            if (w.abort) return 0;
             node.best = std::max(node.best, value);
             top.insert(m, keptValue(value, alpha));
             if (value >= beta) {
                 if (node.stage == STAGE_HASH && !forced) {
                     for (int j = k + 1; j < n; j++) top.move[j] = list[j].move;
                 }
-                if (rankOf(FIRST, m) < 158 && rankOf(SECOND, m) < 158) {
-                    KillerSlot* killers = killersAt(depth);
+                if (rankOf(b, FIRST, m) < 158 && rankOf(b, SECOND, m) < 158) {
+                    KillerSlot* killers = killersAt(w, depth);
                     killers[0] = killers[1];
-                    killers[1] = {m, g_board.squares[m].shape[side - 1]};
+                    killers[1] = {m, b.squares[m].shape[side - 1]};
                 }
-                storeNode(eff, value, BOUND_LOWER, side, top);
+                storeNode(b, eff, value, BOUND_LOWER, side, top);
                 return value;
             }
             if (value > alpha) {
@@ -251,14 +254,14 @@ int32_t nodeSearch(int depth, int alpha, int beta, int side, int ext) {
     }
 
     if (node.earlier == 0) {
-        if (boardFull()) {
-            storeNode(eff, 0, BOUND_UPPER, side, top);
+        if (boardFull(b)) {
+            storeNode(b, eff, 0, BOUND_UPPER, side, top);
             return 0;
         }
-        storeNode(eff, alpha, BOUND_UPPER, side, top);
+        storeNode(b, eff, alpha, BOUND_UPPER, side, top);
         return std::max(alpha, -9999998 - depth);
     }
     int32_t result = node.best == MINUS_INF ? alpha : node.best;
-    storeNode(eff, result, raised ? BOUND_EXACT : BOUND_UPPER, side, top);
+    storeNode(b, eff, result, raised ? BOUND_EXACT : BOUND_UPPER, side, top);
     return result;
 }

@@ -1,0 +1,92 @@
+#include "search/threads.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+#include "search/rootsearch.h"
+#include "search/timecontrol.h"
+
+namespace {
+
+// Workers are zeroed memory, as a fresh search state is; pages no search touches cost nothing.
+SearchWorker firstWorker;
+SearchWorker* workers[MAX_THREADS] = {&firstWorker};
+int threadCount = 1;
+
+SearchWorker* makeWorker(int index) {
+    void* memory = std::calloc(1, sizeof(SearchWorker));
+    if (memory == nullptr) return nullptr;
+    SearchWorker* w = static_cast<SearchWorker*>(memory);
+    w->index = index;
+    w->bestMove = -1;
+    return w;
+}
+
+}  // namespace
+
+int maxThreadCount() {
+    unsigned hardware = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(hardware), 1, MAX_THREADS);
+}
+
+SearchWorker& mainWorker() { return firstWorker; }
+
+int setSearchThreads(int count) {
+    count = std::clamp(count, 1, maxThreadCount());
+    int made = 1;
+    while (made < count && (workers[made] != nullptr || (workers[made] = makeWorker(made)) != nullptr)) made++;
+    threadCount = made;
+    return threadCount;
+}
+
+int searchThreads() { return threadCount; }
+
+void resetAllSearchState() {
+    for (SearchWorker* w : workers) {
+        if (w != nullptr) resetSearchState(*w);
+    }
+}
+
+int32_t parallelSearch(int side, int32_t firstValue, int maxDepth) {
+    SearchWorker& main = firstWorker;
+    helpersStop.store(0);
+    std::thread helpers[MAX_THREADS];
+    for (int i = 0; i < threadCount; i++) {
+        SearchWorker& w = *workers[i];
+        w.board = g_board;
+        w.nodeCount = 0;
+        w.abort = 0;
+        if (i == 0) continue;
+        try {
+            helpers[i] = std::thread(helperLoop, std::ref(w), side);
+        } catch (const std::system_error&) {
+            // No thread to be had: the search goes on with the ones it has.
+        }
+    }
+    int32_t value = depthLoop(main, side, firstValue, maxDepth);
+    helpersStop.store(1);
+    for (std::thread& helper : helpers) {
+        if (helper.joinable()) helper.join();
+    }
+    return value;
+}
+
+int64_t searchNodes() {
+    int64_t nodes = 0;
+    for (int i = 0; i < threadCount; i++) nodes += workers[i]->nodeCount;
+    return nodes;
+}
+
+uint64_t hashTableAllowance(uint64_t limit, int threads) {
+    // The program, its runtime and heap, and the stack a search thread reaches.
+    constexpr uint64_t PROGRAM_BYTES = uint64_t{12} << 20;
+    constexpr uint64_t STACK_BYTES = uint64_t{1} << 20;
+    constexpr uint64_t FIXED_TABLES = sizeof lineTable + sizeof shapeScore + sizeof shapeSum + sizeof shapeFlags +
+                                      sizeof zobrist + sizeof lineSpan + sizeof g_board;
+    uint64_t fixed = PROGRAM_BYTES + FIXED_TABLES + static_cast<uint64_t>(threads) * (WORKER_BYTES + STACK_BYTES);
+    uint64_t margin = limit / 16;
+    return limit > fixed + margin ? limit - fixed - margin : 0;
+}
