@@ -24,7 +24,7 @@ std::string name(int s) { return std::to_string(s >> 5) + "," + std::to_string(s
 // The whole checker, or (full = false) the part that stays exact under light moves.
 Result consistent(bool full = true) {
     std::string failure;
-    bool ok = (full ? checkBoardConsistency : checkBoardShapes)(&failure);
+    bool ok = (full ? checkBoardConsistency : checkBoardShapes)(g_board, &failure);
     return ok ? testing::AssertionSuccess() : testing::AssertionFailure() << failure;
 }
 
@@ -74,10 +74,10 @@ struct RandomGame {
             int s = freeSquare(), v = pick(12) == 0 ? BLOCKED : 1 + int(placed.size() % 2);
             if (oneColour && v != BLOCKED) v = pick(4) ? FIRST : SECOND;
             if (!placed.empty() && (s < 0 || pick(100) < 35)) {
-                unmakeMove(placed.back().first, placed.back().second);
+                unmakeMove(g_board, placed.back().first, placed.back().second);
                 placed.pop_back();
             } else if (s >= 0) {
-                makeMove(s, v);
+                makeMove(g_board, s, v);
                 placed.push_back({s, v});
             }
         }
@@ -96,14 +96,14 @@ TEST(LightMoves, StackedKeepShapesAndUnmadeLeaveTheBoardExact) {
             int s = sq(random() % boardSize, random() % boardSize), v = 1 + move % 2;
             if (g_board.cell[s] != EMPTY) continue;
             if (move % 3 != 0) {
-                makeMoveLight(s, v), light.push_back({s, v});
+                makeMoveLight(g_board, s, v), light.push_back({s, v});
                 ASSERT_TRUE(consistent(false)) << "game " << game << " light move " << move;
                 if (light.size() < size_t(move % 3)) continue;
             }
             for (; !light.empty(); light.pop_back()) {
-                unmakeMoveLight(light.back().first, light.back().second);
+                unmakeMoveLight(g_board, light.back().first, light.back().second);
             }
-            if (move % 3 == 0) makeMove(s, v);
+            if (move % 3 == 0) makeMove(g_board, s, v);
             ASSERT_TRUE(consistent()) << "game " << game << " move " << move;
         }
     }
@@ -112,9 +112,9 @@ TEST(LightMoves, StackedKeepShapesAndUnmadeLeaveTheBoardExact) {
 // Each kind of corruption makes the checker fail, naming a refresh that has not come.
 TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     emptyBoard(RULE_FREESTYLE);
-    for (int y = 5; y <= 7; y++) makeMove(sq(7, y), FIRST);
-    makeMove(sq(3, 3), SECOND);
-    makeMove(sq(9, 9), BLOCKED);
+    for (int y = 5; y <= 7; y++) makeMove(g_board, sq(7, y), FIRST);
+    makeMove(g_board, sq(3, 3), SECOND);
+    makeMove(g_board, sq(9, 9), BLOCKED);
     ASSERT_TRUE(consistent());
     const BoardBase good = g_board;
     BoardBase& b = g_board;
@@ -135,7 +135,7 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
         b = good;
         corrupt();
         std::string failure;
-        EXPECT_FALSE(checkBoardConsistency(&failure)) << &corrupt - corruptions;
+        EXPECT_FALSE(checkBoardConsistency(g_board, &failure)) << &corrupt - corruptions;
         bool last = &corrupt == std::end(corruptions) - 1;
         EXPECT_NE(failure.find(last ? "within reach" : ""), std::string::npos) << failure;
     }

@@ -45,13 +45,13 @@ TEST(Evaluate, Corrections) {
             testpos::emptyBoard(c.rule, size, size);
             for (int side : {FIRST, SECOND}) {
                 std::istringstream stones(side == FIRST ? c.first : c.second);
-                for (int x, y; stones >> x && stones.ignore() >> y;) makeMove(x * 32 + y, side);
+                for (int x, y; stones >> x && stones.ignore() >> y;) makeMove(g_board, x * 32 + y, side);
             }
             for (int side : {FIRST, SECOND}) {
                 // Sums first: evaluate's light moves may settle a fresh board's scores.
                 int sums = g_board.evalSum[side - 1] - g_board.evalSum[2 - side];
                 if (int want = c.toMove[side - 1]; want != UNCHECKED) {
-                    EXPECT_EQ(evaluate(0, side) - sums, want)
+                    EXPECT_EQ(evaluate(g_board, side) - sums, want)
                         << c.what << ", size " << size << ", side " << side;
                 }
                 EXPECT_TRUE(*c.first || sums == 0) << "the empty board is even";

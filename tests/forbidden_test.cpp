@@ -112,8 +112,8 @@ TEST(RenjuRule, KnownPositions) {
         {{{4, 4}, {4, 8}, {5, 5}, {6, 6}, {6, 7}, {8, 7}, {8, 8}}, 5, 7, 0}};
     for (const auto& c : cases) {
         Reference p = settledBoard(15, 15);
-        for (auto [x, y] : c.first) makeMove(x * 32 + y, FIRST), p.cell[x][y] = FIRST;
-        EXPECT_EQ(isForbidden(c.x * 32 + c.y), c.forbidden) << "engine, case " << &c - cases;
+        for (auto [x, y] : c.first) makeMove(g_board, x * 32 + y, FIRST), p.cell[x][y] = FIRST;
+        EXPECT_EQ(isForbidden(g_board, c.x * 32 + c.y), c.forbidden) << "engine, case " << &c - cases;
         EXPECT_EQ(p.forbidden(c.x, c.y), c.forbidden) << "reference, case " << &c - cases;
     }
 }
@@ -135,7 +135,7 @@ std::vector<int> randomPosition(std::mt19937& rng, Reference& p) {
         if (v != BLOCKED && p.longest(x, y) >= 5) {
             p.cell[x][y] = EMPTY;
         } else {
-            makeMove(x * 32 + y, v), near.push_back(x * 32 + y);
+            makeMove(g_board, x * 32 + y, v), near.push_back(x * 32 + y);
         }
     }
     return {near.begin() + centres, near.end()};
@@ -159,12 +159,12 @@ TEST(RenjuRuleAgainstReference, RandomPositions) {
                 Verdict why = p.judge(s >> 5, s & 31);
                 verdicts[why]++;
                 decidedByRecursion += (why >= OVERLINE) != p.forbidden(s >> 5, s & 31, false);
-                ASSERT_EQ(isForbidden(s), why >= OVERLINE)
+                ASSERT_EQ(isForbidden(g_board, s), why >= OVERLINE)
                     << "seed " << g.seed << ", position " << n << ", square " << s;
             }
             ASSERT_TRUE(testpos::boardBytes() == before) << "position " << n << ", seed " << g.seed;
             for (auto s = placed.rbegin(); s != placed.rend(); ++s) {
-                unmakeMove(*s, g_board.cell[*s]);
+                unmakeMove(g_board, *s, g_board.cell[*s]);
                 p.cell[*s >> 5][*s & 31] = EMPTY;
             }
         }

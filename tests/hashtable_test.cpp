@@ -13,10 +13,11 @@ constexpr int W = WIN_SCORE, TW = THREAT_WIN;
 
 void flip(void* at, int bit) { static_cast<unsigned char*>(at)[bit / 8] ^= 1 << bit % 8; }
 
-TTEntry* entryOf(uint64_t key, int side) {
-    TTEntry* b = hashTable[side - 1] + ((key & static_cast<uint32_t>(hashBuckets - 1)) << 2);
+TTSlot* slotOf(uint64_t key, int side) {
+    TTSlot* b = ttBucket(side, key);
     for (int i = 0; i < 4; i++) {
-        if (b[i].bound != 0 && (b[i].check ^ entryFields(b[i])) == key) return b + i;
+        TTEntry e = loadSlot<TTEntry>(b[i]);
+        if (e.bound != 0 && (e.check ^ entryFields(e)) == key) return b + i;
     }
     return nullptr;
 }
@@ -75,7 +76,7 @@ int32_t modelProbe(Model& e, int depth, int alpha, int beta, int n, int* moves) 
 class HashTable : public ::testing::Test {
 protected:
     void SetUp() override { testpos::emptyBoard(RULE_STANDARD), clearTables(), hashAge = 20; }
-    void TearDown() override { hashAge = 0, g_board.hashKey = 0; }
+    void TearDown() override { hashAge = 0; }
 };
 
 // Six positions of each side in buckets of their own; few depths, so that equal depths meet.
@@ -94,15 +95,16 @@ TEST_F(HashTable, StoresAndProbesMatchTheModel) {
             std::shuffle(moves.begin(), moves.end(), rng);
             std::fill(moves.begin() + roll(4), moves.end(), -1);
             bool replace = roll(16) == 0;  // the root's store overwrites its slot
-            g_board.hashKey = KEY ^ key;
-            (replace ? ttReplace : ttStore)(depth, v, bound, side, moves[0], moves[1], moves[2]);
+            (replace ? ttReplace : ttStore)(KEY ^ key, depth, v, bound, side, moves[0], moves[1], moves[2]);
             modelStore(e, replace, depth, v, bound, moves);
-            TTEntry* t = entryOf(KEY ^ key, side);
-            ASSERT_EQ(fields(*t, t->validMoves), fields(e, 3 - std::ranges::count(e.moves, -1)));
-            // Any bit of the check, bounds, depth or bound code altered (not the age, nor the upper
-            // bound's top 4 bits, beyond the check's 64: the low 28 tell scores apart), no match.
-            int bit = roll(168), out[3] = {-7, -7, -7};
-            if ((bit >= 92 && bit < 96) || (bit >= 144 && bit < 160)) continue;
+            TTSlot* t = slotOf(KEY ^ key, side);
+            ASSERT_NE(t, nullptr);
+            TTEntry stored = loadSlot<TTEntry>(*t);
+            ASSERT_EQ(fields(stored, stored.validMoves), fields(e, 3 - std::ranges::count(e.moves, -1)));
+            // Any bit of the check, bounds, depth, bound code or moves altered (not the age), as
+            // when a store of another thread tears the entry: no match.
+            int bit = roll(224), out[3] = {-7, -7, -7};
+            if (bit >= 144 && bit < 160) continue;
             flip(t, bit);
             int found = ttProbe(0, -W * 2, W * 2, side, KEY ^ key, out, 3);
             EXPECT_EQ(std::pair(found, out[0]), std::pair(NO_SCORE, -7)) << bit;
@@ -142,19 +144,21 @@ TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
     EXPECT_EQ(std::tuple(get(4, 2), get(1, 9), get(3, 7)), std::tuple(NO_SCORE, TW - 12, 0));
 }
 
-// Entries of another rule must never steer a search: a rule change empties both tables, a new
-// game of another size under the same rule keeps them.
-TEST_F(HashTable, ClearedOnRuleChangeButNotOnNewGameOfSameRule) {
+// Entries of another rule or board size must never steer a search (the keys hold neither): a
+// change of either empties both tables, a new game of the same rule and size keeps them.
+TEST_F(HashTable, ClearedOnRuleOrSizeChangeButNotOnNewGame) {
     auto probes = [] {
-        int moves[3], v = ttProbe(4, -100, 100, FIRST, g_board.hashKey = KEY, moves, 0);
+        int moves[3], v = ttProbe(4, -100, 100, FIRST, KEY, moves, 0);
         return std::pair(v, threatProbe(0, SECOND, KEY, 0));
     };
-    g_board.hashKey = KEY;
-    ttStore(4, 77, BOUND_EXACT, FIRST, -1, -1, -1);
-    threatStore(0, SECOND, KEY, 0, 0);
-    testpos::emptyBoard(RULE_STANDARD, 20, 20);
+    auto fill = [] { ttStore(KEY, 4, 77, BOUND_EXACT, FIRST, -1, -1, -1), threatStore(0, SECOND, KEY, 0, 0); };
+    fill();
+    testpos::emptyBoard(RULE_STANDARD);
     EXPECT_EQ(probes(), std::pair(77, 0));
-    testpos::emptyBoard(RULE_RENJU);
+    testpos::emptyBoard(RULE_STANDARD, 20, 20);
+    EXPECT_EQ(probes(), std::pair(NO_SCORE, NO_SCORE));
+    fill();
+    testpos::emptyBoard(RULE_RENJU, 20, 20);
     EXPECT_EQ(probes(), std::pair(NO_SCORE, NO_SCORE));
 }
 

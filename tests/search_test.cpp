@@ -5,29 +5,31 @@
 #include <set>
 #include <tuple>
 
-#include "search/rootsearch.h"
-#include "search/timecontrol.h"
 #include "search/nodesearch.h"
+#include "search/rootsearch.h"
+#include "search/threads.h"
+#include "search/timecontrol.h"
 #include "tests/test_positions.h"
 
 namespace {
 
 using namespace testpos;
+SearchWorker& w = mainWorker();
 
 struct Result { int32_t value; int move; int64_t nodes; int depth; };
 
 // Cold tables and killers, as a new game starts.
 Result run(int side, int depth, int64_t nodeBudget = 0) {
-    clearTables(), resetSearchState(), hashAge = 0;
+    clearTables(), resetAllSearchState(), hashAge = 0;
     int32_t v = fixedDepthSearch(side, depth, nodeBudget);
-    return {v, bestX < 0 ? -1 : sq(bestX, bestY), g_nodeCount, rootDepth};
+    return {v, w.bestMove, w.nodeCount, w.rootDepth};
 }
 
 // Squares marked as searched by the last node at the ply.
 std::set<int> searchedSquares(int ply) {
     std::set<int> out;
     for (int s = 0; s < SQUARE_SLOTS; s++) {
-        if (onBoard(s) && searchedAt(ply, s)) out.insert(s);
+        if (onBoard(s) && searchedAt(w, ply, s)) out.insert(s);
     }
     return out;
 }
@@ -86,9 +88,9 @@ TEST_F(Search, RootMovesInForcedAndTacticalPositions) {
         EXPECT_EQ(searchedSquares(0), row.roots);
         EXPECT_TRUE(row.roots.count(res.move));
         if (i > 0) continue;
-        EXPECT_EQ(singleCandidate, 1);
-        rootDepth = 4;  // a node at depth 0, where it would otherwise be a leaf
-        nodeSearch(0, -100, 100, side, 0);
+        EXPECT_EQ(w.singleCandidate, 1);
+        w.rootDepth = 4;  // a node at depth 0, where it would otherwise be a leaf
+        nodeSearch(w, 0, -100, 100, side, 0);
         EXPECT_EQ(searchedSquares(4), row.roots);
     }
 }
@@ -102,9 +104,9 @@ TEST_F(Search, NoLegalMoveLosesUnlessTheBoardIsFull) {
     EXPECT_EQ(std::tuple(res.depth, res.value, res.move), std::tuple(1, -(1 + 9999998), -1));
     for (int b : {0, 2}) {  // blocks
         emptyBoard(RULE_RENJU, 4, 4);
-        for (int s = 0; s < 16; s++) makeMove(sq(s / 4, s % 4), s < b ? BLOCKED : 1 + (s / 2) % 2);
+        for (int s = 0; s < 16; s++) makeMove(g_board, sq(s / 4, s % 4), s < b ? BLOCKED : 1 + (s / 2) % 2);
         EXPECT_EQ(run(FIRST, 3).value, 0);
-        EXPECT_EQ(rootSearch(1, -100000000, 100000000, SECOND, 0), 0);
+        EXPECT_EQ(rootSearch(w, 1, -100000000, 100000000, SECOND, 0), 0);
     }
 }
 
@@ -119,8 +121,8 @@ TEST_F(Search, InterruptedIterationsCountFromTheThirdRootMove) {
         int stopped = 1;
         while (upTo[stopped] < upTo[6] * i / 60) stopped++;
         Result cut = run(FIRST, 6, upTo[6] * i / 60);
-        int completed = rootMovesCompleted;
-        ASSERT_EQ(g_abort, 1);
+        int completed = w.rootMovesCompleted;
+        ASSERT_EQ(w.abort, 1);
         thrown += completed < 2, duringSecond += completed == 1;
         EXPECT_EQ(cut.depth, completed < 2 ? stopped - 1 : stopped) << i;
         Result kept = completed < 2 ? run(FIRST, cut.depth) : cut;
@@ -133,32 +135,32 @@ TEST_F(Search, InterruptedIterationsCountFromTheThirdRootMove) {
 TEST_F(Search, StableBestMoveEndsTheLoopUnlessTimeIsPlenty) {
     buildPosition(RULE_FREESTYLE, from(6, {"", ".....OOO", "......X"}));
     for (bool plenty : {false, true}) {
-        clearTables(), resetSearchState();
+        clearTables(), resetAllSearchState(), w.board = g_board;
         // Budget 400000 ms; without plenty of time (9600000 / 222 free squares is less) the loop
         // ends once the best move has stood five times, an eighth of the budget having passed.
         timeoutTurn = 400000, timeLeft = plenty ? 1000000000 : 9600000, plentyOfTime = 0;
-        stableCount = largeValue = scoreDropped = extensionFlag = g_abort = stopRequested = 0;
+        w.stableCount = largeValue = scoreDropped = extensionFlag = w.abort = stopRequested = 0;
         computeTimeLimit(4), searchStartTime = clockMs() - 55000;  // 1/8 to 1/4 of the budget
-        depthLoop(FIRST, 0, plenty ? 7 : 20);
-        EXPECT_EQ(rootDepth, plenty ? 7 : 6);
-        EXPECT_TRUE(plenty || stableCount == 5) << stableCount;
+        depthLoop(w, FIRST, 0, plenty ? 7 : 20);
+        EXPECT_EQ(w.rootDepth, plenty ? 7 : 6);
+        EXPECT_TRUE(plenty || w.stableCount == 5) << w.stableCount;
     }
 }
 
 // More time when the first root move scores well below the last iteration (by a quarter of
 // a large value, else by 50) or a later root move beats it; none after an abort.
 TEST_F(Search, BudgetFeedback) {
-    timeoutTurn = 100000, timeLeft = 240000, largeValue = 1, extensionFlag = g_abort = 0;
+    timeoutTurn = 100000, timeLeft = 240000, largeValue = 1, extensionFlag = w.abort = 0;
     for (auto [last, value, dropped] : {std::tuple{300, 225, 1}, {300, 226, 0}, {0, -50, 1},
                                         {0, -49, 0}, {-400, -500, 1}, {-400, -499, 0}}) {
-        lastIterationValue = last, timeLimit = 1234, scoreDropRule(value);
+        w.lastIterationValue = last, timeLimit = 1234, scoreDropRule(w, value);
         EXPECT_EQ(std::pair(scoreDropped, timeLimit), std::pair(dropped, dropped ? 30000 : 1234));
     }
-    bestMoveChangeRule();
+    bestMoveChangeRule(w);
     EXPECT_EQ(std::pair(extensionFlag, timeLimit), std::pair(1, 30000));
-    g_abort = 1, scoreDropRule(-100000);
+    w.abort = 1, scoreDropRule(w, -100000);
     EXPECT_EQ(scoreDropped, 0);
-    g_abort = largeValue = extensionFlag = 0;
+    w.abort = largeValue = extensionFlag = 0;
 }
 
 }  // namespace

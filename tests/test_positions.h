@@ -37,16 +37,16 @@ inline void emptyBoard(int forRule, int width = 15, int height = 15) {
 
 // The board record as bytes, the unused tail of the stone list cleared first (unmake leaves it
 // stale), for comparing a board before and after.
-inline std::vector<char> boardBytes() {
-    std::fill(g_board.stones + g_board.stoneCount, g_board.stones + MAX_STONES, 0u);
-    auto* bytes = reinterpret_cast<const char*>(&g_board);
-    return std::vector<char>(bytes, bytes + sizeof g_board);
+inline std::vector<char> boardBytes(BoardBase& b = g_board) {
+    std::fill(b.stones + b.stoneCount, b.stones + MAX_STONES, 0u);
+    auto* bytes = reinterpret_cast<const char*>(&b);
+    return std::vector<char>(bytes, bytes + sizeof b);
 }
 
 // Every empty square refreshed once: make/unmake pairs then restore the board byte for byte.
 inline void settle() {
     for (int s = 0; s < SQUARE_SLOTS; s++) {
-        if (open(s)) makeMove(s, FIRST), unmakeMove(s, FIRST);
+        if (open(s)) makeMove(g_board, s, FIRST), unmakeMove(g_board, s, FIRST);
     }
 }
 
@@ -57,7 +57,7 @@ inline void buildPosition(int forRule, const Picture& picture, bool swap = false
     for (int y = 0; y < static_cast<int>(picture.size()); y++) {
         for (int x = 0; x < static_cast<int>(picture[y].size()); x++) {
             int who = picture[y][x] == 'X' ? FIRST : picture[y][x] == 'O' ? SECOND : EMPTY;
-            if (who != EMPTY) makeMove(sq(x, y), swap ? 3 - who : who);
+            if (who != EMPTY) makeMove(g_board, sq(x, y), swap ? 3 - who : who);
         }
     }
     settle();
@@ -84,7 +84,7 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
     static const int SIZES[][2] = {{15, 15}, {15, 15}, {20, 20}, {11, 14}};
     const int* size = SIZES[rng() % 4];
     if (tablesRule == forRule && boardWidth == size[0] && boardHeight == size[1]) {
-        for (size_t i = placed.size(); i-- > 0;) unmakeMove(placed[i], g_board.cell[placed[i]]);
+        for (size_t i = placed.size(); i-- > 0;) unmakeMove(g_board, placed[i], g_board.cell[placed[i]]);
     } else {
         emptyBoard(forRule, size[0], size[1]);
     }
@@ -101,9 +101,9 @@ inline void randomPosition(std::mt19937& rng, int forRule, std::vector<int>& pla
         int x = cx[k] + static_cast<int>(std::lround(spread(rng)));
         int y = cy[k] + static_cast<int>(std::lround(spread(rng)));
         if (!inside(x, y) || !open(sq(x, y)) || makesFive(x, y, who, true)) continue;
-        makeMove(sq(x, y), who);
-        if (quiet && (hasThreat(T_FIVE, who - 1) || hasThreat(T_OPEN_FOUR, who - 1))) {
-            unmakeMove(sq(x, y), who);
+        makeMove(g_board, sq(x, y), who);
+        if (quiet && (hasThreat(g_board, T_FIVE, who - 1) || hasThreat(g_board, T_OPEN_FOUR, who - 1))) {
+            unmakeMove(g_board, sq(x, y), who);
         } else {
             placed.push_back(sq(x, y)), i++;
         }

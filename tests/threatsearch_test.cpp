@@ -5,6 +5,7 @@
 
 #include "board/forbidden.h"
 #include "search/search.h"
+#include "search/threads.h"
 #include "search/threatsearch.h"
 #include "tests/test_positions.h"
 
@@ -12,11 +13,14 @@ namespace {
 
 using namespace testpos;
 constexpr int32_t T = THREAT_WIN;
+SearchWorker& w = mainWorker();
 
-// A node searched with the root at ply 0 and, by default, time to spare.
+// A node of the position on g_board searched with the root at ply 0 and, by default, time to
+// spare.
 int32_t node(int depth, int side, int role, int t, int32_t limit = 1 << 30) {
-    timeLimit = limit, searchStartTime = clockMs(), stopRequested = g_abort = rootDepth = 0;
-    return threatSearchNode(depth, side, role, t);
+    timeLimit = limit, searchStartTime = clockMs(), stopRequested = w.abort = w.rootDepth = 0;
+    w.board = g_board;
+    return threatSearchNode(w, depth, side, role, t);
 }
 
 std::vector<int> fiveSquares(int c) {
@@ -38,14 +42,14 @@ std::string replay(int side, int role, int t, int& budget) {
     if (role == 1 && moves.empty()) return "the attack before threatens nothing" + at;
     int p = side - 1, blocking = !moves.empty();
     for (int s = 0; role == 0 && !blocking && s < SQUARE_SLOTS; s++) {
-        if (open(s) && (inThreat(T_FOUR, p, s) || inThreat(T_OPEN_FOUR, p, s))) moves.push_back(s);
+        if (open(s) && (inThreat(g_board, T_FOUR, p, s) || inThreat(g_board, T_OPEN_FOUR, p, s))) moves.push_back(s);
     }
     for (int m : moves) {
-        if (tablesRule == RULE_RENJU && side == FIRST && isForbidden(m)) continue;  // a five next
-        makeMove(m, side);
-        bool lost = role == 1 || threatSearchNode(-(t + 1), 3 - side, 1, t + 1) < 0;
+        if (tablesRule == RULE_RENJU && side == FIRST && isForbidden(g_board, m)) continue;  // a five next
+        makeMove(g_board, m, side), makeMove(w.board, m, side);
+        bool lost = role == 1 || threatSearchNode(w, -(t + 1), 3 - side, 1, t + 1) < 0;
         std::string failure = lost ? replay(3 - side, 1 - role, t + 1, budget) : "";
-        unmakeMove(m, side);
+        unmakeMove(g_board, m, side), unmakeMove(w.board, m, side);
         if (role == 0 ? lost : !failure.empty()) return failure;
     }
     return role == 0 ? "no attacker move keeps the win" + at : "";
@@ -56,17 +60,17 @@ struct Root { int32_t value; int64_t nodes; std::string failure; };
 // The root search for side, then the replay of a reported win; failure tells what went wrong.
 Root rootSearch(int side) {
     auto before = boardBytes();
-    int64_t start = g_nodeCount;
+    int64_t start = w.nodeCount;
     int32_t value = node(0, side, 0, 0), budget = 20000;
-    Root r{value, g_nodeCount - start, boardBytes() == before ? "" : "search: board changed"};
+    Root r{value, w.nodeCount - start, boardBytes(w.board) == before ? "" : "search: board changed"};
     if (r.failure.empty() && value > 0) r.failure = replay(side, 0, 0, budget);
-    if (r.failure.empty() && boardBytes() != before) r.failure = "replay: board changed";
+    if (r.failure.empty() && boardBytes(w.board) != before) r.failure = "replay: board changed";
     return r;
 }
 
 class ThreatSearch : public ::testing::Test {
 protected:
-    void TearDown() override { rootDepth = g_abort = g_nodeCount = 0, timeLimit = 10000; }
+    void TearDown() override { w.rootDepth = w.abort = w.nodeCount = 0, timeLimit = 10000; }
 };
 
 // X: fours (8,5), (5,5), then (5,6) with an open three, settled at once only in free-style.
@@ -110,18 +114,18 @@ TEST_F(ThreatSearch, NoFalseResultFromTheTableAnAbortOrThePlyGuard) {
     // An aborted search unwinds and stores nothing: the third node runs the stop check, it fires.
     buildPosition(RULE_STANDARD, LONG_WIN);
     auto before = boardBytes();
-    g_nodeCount = 1024 - 3;
+    w.nodeCount = 1024 - 3;
     EXPECT_EQ(node(0, FIRST, 0, 0, -1000), 0);
-    EXPECT_EQ(g_abort, 1);
-    for (int64_t e = 0; e < hashBuckets * 8; e++) ASSERT_EQ(threatTable[e % 4][e / 4].check, 0u);
+    EXPECT_EQ(w.abort, 1);
+    for (int64_t e = 0; e < hashSizes.threatBuckets * 8; e++) ASSERT_EQ(threatTable[e % 4][e / 4].word[0], 0u);
     // With the root on the last move list nothing is proved; past it, nothing searched or stored.
     EXPECT_EQ(node(-(MAX_PLY - 1), FIRST, 0, 0), 0);
     clearTables();
-    int64_t nodes = g_nodeCount;
+    int64_t nodes = w.nodeCount;
     EXPECT_EQ(node(-MAX_PLY, FIRST, 0, 0), 0);
-    EXPECT_EQ(g_nodeCount - nodes, 1);
+    EXPECT_EQ(w.nodeCount - nodes, 1);
     EXPECT_EQ(threatProbe(0, FIRST, g_board.hashKey, 0), NO_SCORE);
-    EXPECT_TRUE(boardBytes() == before);
+    EXPECT_TRUE(boardBytes(w.board) == before);
     // Unharmed afterwards; a repeat is answered by the table, relative to the node.
     Root first = rootSearch(FIRST), again = rootSearch(FIRST);
     EXPECT_EQ(std::tuple(first.value, first.failure, again.value, again.nodes),
@@ -134,9 +138,9 @@ TEST_F(ThreatSearch, RandomPositionsEveryReportedWinReplaysToFives) {
     std::mt19937 rng(20240611);
     std::vector<int> placed;
     int positions = 0, wins[3] = {0, 0, 0}, longWins = 0;
-    int64_t start = g_nodeCount;  // 6000000 nodes for searches and replays together
+    int64_t start = w.nodeCount;  // 6000000 nodes for searches and replays together
     for (int r : RULES) {
-        for (int n = 0; n < 1000 && g_nodeCount - start < 2000000 * (r + 1); n++, positions++) {
+        for (int n = 0; n < 1000 && w.nodeCount - start < 2000000 * (r + 1); n++, positions++) {
             randomPosition(rng, r, placed);
             SCOPED_TRACE(testing::Message() << "rule " << r << " position " << n);
             for (int side : {FIRST, SECOND}) {

@@ -17,6 +17,7 @@
 #include "protocol/think.h"
 #include "search/rootsearch.h"
 #include "search/hashtable.h"
+#include "search/threads.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ void checkGame() {
         }
     }
     std::string failure;
-    if (built && (g_board.stoneCount != recordCount || !checkBoardConsistency(&failure))) {
+    if (built && (g_board.stoneCount != recordCount || !checkBoardConsistency(g_board, &failure))) {
         fail("incremental board state", failure);
     }
 }
@@ -120,9 +121,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A freshly started engine, so inputs replay alike (but for the think thread's timing).
     boardWidth = boardHeight = boardSize = recordCount = blockCount = 0, tablesRule = -1;
-    lastScore = stableCount = rootDepth = maxMemory = 0, timeoutMatch = timeLeft = 100000000;
-    timeoutTurn = 30000, gameType = 1, rule = RULE_FREESTYLE, dataFolder[0] = '\0';
-    turnOpen = false, hashBuckets = MIN_HASH_BUCKETS, allocateTables(), clearTables();
+    lastScore = mainWorker().stableCount = mainWorker().rootDepth = 0, timeoutMatch = timeLeft = 100000000;
+    timeoutTurn = 30000, gameType = 1, rule = RULE_FREESTYLE, dataFolder[0] = '\0', threadNum = 1;
+    maxMemory = 0, hashSize = 384;  // KiB: the smallest tables, quick to clear
+    turnOpen = false, wantedHashSizes = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS}, allocateTables(), clearTables();
     inputData = inputPos = data, inputEnd = data + size;
     runCommandLoop();
     stopAndWait(), checkGame();  // as at the engine's end: the last turn writes its move first
