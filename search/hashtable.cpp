@@ -175,9 +175,13 @@ uint64_t maxHashBytes() { return sizeof(void*) == 4 ? MAX_HASH_BYTES_32 : MAX_HA
 HashSizes hashSizesFor(uint64_t bytes) {
     bytes = std::min(bytes, maxHashBytes());
     HashSizes best = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS};
-    for (int32_t main = MIN_HASH_BUCKETS; main > 0 && hashBytes({main, main / 2}) <= bytes; main *= 2) {
-        HashSizes even = {main, main};
-        best = hashBytes(even) <= bytes ? even : HashSizes{main, std::max(main / 2, MIN_HASH_BUCKETS)};
+    // The main tables as large as fit with threat tables of a quarter of their buckets, the
+    // threat tables then as large as fit beside them, up to as many buckets.
+    for (int32_t main = MIN_HASH_BUCKETS; hashBytes({main, std::max(main / 4, MIN_HASH_BUCKETS)}) <= bytes; main *= 2) {
+        best = {main, std::max(main / 4, MIN_HASH_BUCKETS)};
+        for (int32_t threat = main / 2; threat <= main && hashBytes({main, threat}) <= bytes; threat *= 2) {
+            best.threatBuckets = threat;
+        }
     }
     return best;
 }

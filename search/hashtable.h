@@ -83,8 +83,8 @@ inline uint64_t hashBytes(HashSizes sizes) {
     return static_cast<uint64_t>(sizes.mainBuckets) * MAIN_BYTES_PER_BUCKET +
            static_cast<uint64_t>(sizes.threatBuckets) * THREAT_BYTES_PER_BUCKET;
 }
-// The largest sizes whose tables take at most the given bytes (the threat tables half the
-// main tables' buckets or as many), never below MIN_HASH_BUCKETS nor above maxHashBytes().
+// The largest sizes whose tables take at most the given bytes (the threat tables a quarter of
+// the main tables' buckets to as many), never below MIN_HASH_BUCKETS nor above maxHashBytes().
 HashSizes hashSizesFor(uint64_t bytes);
 // The most the tables may take in this address space.
 uint64_t maxHashBytes();

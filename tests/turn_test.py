@@ -282,6 +282,24 @@ class TurnTest(unittest.TestCase):
                 seconds = float(os.environ.get("ZARVEL_STRESS_SECONDS", "10"))
                 self.assertGreater(random_moments(seconds, seed), 0)
 
+    @unittest.skipIf(SCALE != 1, "sanitizers and emulators hold memory of their own")
+    def test_memory_stays_under_the_limit(self):
+        # Peak resident memory after a search long enough to touch the hash tables: within
+        # max_memory, whatever the threads; with no limit, the default tables (192 MiB) and
+        # the rest. Gomocup's usual limit is 350 MB.
+        for limit, threads in ((64 << 20, 1), (367001600, 1), (367001600, 4), (0, 4)):
+            e = Engine(COMMAND, CRLF)
+            self.addCleanup(e.close)
+            status = "/proc/%d/status" % e.proc.pid
+            if not os.path.exists(status):
+                self.skipTest("no /proc here")
+            e.talk(("INFO max_memory %d\nINFO thread_num %d\nINFO timeout_turn 3000\nSTART 20"
+                    % (limit, threads), *R), (BUSY_BOARD, M), timeout=20)
+            with open(status) as f:
+                peak = next(int(line.split()[1]) << 10 for line in f if line.startswith("VmHWM"))
+            self.assertLess(peak, limit or 256 << 20, (limit, threads))
+            e.end(10)
+
 
 if __name__ == "__main__":
     COMMAND, CRLF, rest = engine_command_from_args(description=__doc__)

@@ -8,6 +8,8 @@
 //     bench board        board timings only
 //     bench search [d]   every position to depth d (default: each position's own depth)
 //     bench selfplay [games] [depth]   in-process games at a fixed depth (speed checks)
+//     bench threads [ms] [n]   every position for ms (default 1000) with 1, then n threads
+//                              (default 2): nodes per second of each and their ratio
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -236,6 +238,42 @@ void selfplayBench(int games, int depth) {
                 games, depth, totalMoves, totalNodes, ms, totalNodes / std::max(ms, 0.001), signature);
 }
 
+// Lazy SMP's scaling: the same timed searches with one thread and with n; the ratio of the
+// node rates is what the helpers add (they search beside the main thread, never for it).
+void threadsBench(int ms, int threads) {
+    const int32_t savedTurn = timeoutTurn.load(), savedLeft = timeLeft.load();
+    timeoutTurn = ms;
+    timeLeft = INT32_MAX;
+    double rate[2] = {0, 0};
+    for (int round = 0; round < 2; round++) {
+        int count = setSearchThreads(round == 0 ? 1 : threads);
+        int64_t nodes = 0;
+        double spent = 0, depths = 0;
+        for (const BenchPosition& pos : POSITIONS) {
+            setUpPosition(pos.rule, pos.size, pos.moves);
+            hashAge = recordCount;
+            stopRequested = 0;
+            largeValue = scoreDropped = extensionFlag = 0;
+            plentyOfTime = false;
+            computeTimeLimit(recordCount);
+            mainWorker().bestMove = -1;
+            searchStartTime = clockMs();
+            auto start = Clock::now();
+            parallelSearch(recordCount % 2 + 1, 0, MAX_PLY);
+            spent += msSince(start);
+            nodes += searchNodes();
+            depths += mainWorker().rootDepth;
+        }
+        rate[round] = nodes / std::max(spent, 0.001);
+        std::printf("%d thread(s): %" PRId64 " nodes in %.0f ms, %.0f knps, main thread's mean depth %.2f\n", count,
+                    nodes, spent, rate[round], depths / (sizeof POSITIONS / sizeof POSITIONS[0]));
+    }
+    std::printf("node rate ratio %d threads / 1 thread: %.2f\n", threads, rate[1] / std::max(rate[0], 0.001));
+    setSearchThreads(1);
+    timeoutTurn = savedTurn;
+    timeLeft = savedLeft;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,6 +282,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(mode, "board") == 0 || std::strcmp(mode, "all") == 0) boardBench();
     if (std::strcmp(mode, "search") == 0 || std::strcmp(mode, "all") == 0) {
         searchBench(argc > 2 ? std::atoi(argv[2]) : 0);
+    }
+    if (std::strcmp(mode, "threads") == 0) {
+        threadsBench(argc > 2 ? std::atoi(argv[2]) : 1000, argc > 3 ? std::atoi(argv[3]) : 2);
     }
     if (std::strcmp(mode, "selfplay") == 0) {
         selfplayBench(argc > 2 ? std::atoi(argv[2]) : 4, argc > 3 ? std::atoi(argv[3]) : 5);

@@ -89,8 +89,8 @@ size=$(stat -c %s "$zip")
 note "release $version: $zip ($size bytes), $OUT/pbrain-zarvel (Linux x86-64)"
 
 ((CHECK)) || exit 0
-python3 "$ROOT/tests/turn_test.py" TurnTest.test_transcripts --engine "$OUT/pbrain-zarvel" \
-    || die "the Linux program failed its turn transcripts"
+python3 "$ROOT/tests/turn_test.py" TurnTest.test_transcripts TurnTest.test_memory_stays_under_the_limit \
+    --engine "$OUT/pbrain-zarvel" || die "the Linux program failed its turn transcripts or its memory limits"
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 python3 -m zipfile -e "$zip" "$unpacked"
