@@ -2,6 +2,7 @@
 every pipe test and the self-play and match tools. The engine command is a list, so the same
 tests run the Linux binary or a Windows executable under Wine."""
 import argparse
+import os
 import queue
 import re
 import shlex
@@ -50,6 +51,8 @@ class Engine:
         self.transcript = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+        if os.environ.get("ZARVEL_TEST_THREADS"):  # the thread runs search with helpers
+            self.send("INFO thread_num " + os.environ["ZARVEL_TEST_THREADS"])
 
     def _read(self):
         buffer = b""

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the engine with ThreadSanitizer and runs the pipe tests that exercise its two threads
-# (turns, commands at random moments, self-play, the protocol table) against it. Any race or
-# lock-order report fails the check; the reports are printed.
+# Builds the engine with ThreadSanitizer and runs the pipe tests that exercise its threads
+# (turns, commands at random moments, self-play with 2 and 4 search threads; the protocol
+# table) against it. Any race or lock-order report fails the check; the reports are printed.
 #
 #   tools/tsan_check.sh [build-dir]      (default: build-tsan)
 set -euo pipefail
@@ -19,9 +19,12 @@ export ZARVEL_TIME_SCALE=${ZARVEL_TIME_SCALE:-5}  # replies come slower under Th
 export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 
 status=0
-python3 "$root/tests/turn_test.py" --engine "$engine" --crlf || status=1
 python3 "$root/tests/protocol_test.py" --engine "$engine" || status=1
-ZARVEL_SELFPLAY_GAMES=4 python3 "$root/tests/selfplay_test.py" --engine "$engine" -k games || status=1
+for threads in 2 4; do  # more than the machine has are clamped to its count
+    export ZARVEL_TEST_THREADS=$threads
+    python3 "$root/tests/turn_test.py" --engine "$engine" --crlf || status=1
+    ZARVEL_SELFPLAY_GAMES=4 python3 "$root/tests/selfplay_test.py" --engine "$engine" -k games || status=1
+done
 
 if compgen -G "$reports/report*" > /dev/null; then
     cat "$reports"/report*
