@@ -3,6 +3,7 @@
 
 #include <tuple>
 
+#include "search/threads.h"
 #include "search/threatsearch.h"
 #include "tests/test_positions.h"
 
@@ -127,7 +128,7 @@ TEST_F(HashTable, ThreatTablesKeepWinLengthsAndTheDeepestRecentResultFirst) {
     EXPECT_EQ(std::tuple(threatProbe(0, SECOND, KEY, 5), threatProbe(1, SECOND, KEY, 5),
                          threatProbe(0, FIRST, KEY, 5)),
               std::tuple(TW - 9, 5 - 10000482, NO_SCORE));
-    for (int bit = 0; bit < 96; bit++) {  // any bit of the check or value altered: no match
+    for (int bit = 0; bit < 112; bit++) {  // any bit of the check, value or budget altered: no match
         flip(threatBucket(0, SECOND, KEY), bit);
         EXPECT_EQ(threatProbe(0, SECOND, KEY, 5), NO_SCORE) << bit;
         flip(threatBucket(0, SECOND, KEY), bit);
@@ -160,6 +161,26 @@ TEST_F(HashTable, ClearedOnRuleOrSizeChangeButNotOnNewGame) {
     fill();
     testpos::emptyBoard(RULE_RENJU, 20, 20);
     EXPECT_EQ(probes(), std::pair(NO_SCORE, NO_SCORE));
+}
+
+// Sizes for a memory budget: the largest tables that fit, against every pair of sizes; the
+// smallest when nothing fits. Each further thread's record comes out of the tables' share.
+TEST(HashSizes, LargestThatFitAndEveryThreadCounted) {
+    for (uint64_t bytes : {0ull, 300000ull, 393216ull, 1000000ull, 25ull << 20, 308000000ull, 1ull << 30, 5ull << 30}) {
+        uint64_t best = hashBytes({MIN_HASH_BUCKETS, MIN_HASH_BUCKETS});
+        for (int64_t main = MIN_HASH_BUCKETS; main <= 1 << 26; main *= 2) {
+            for (int64_t threat = MIN_HASH_BUCKETS; threat <= main; threat *= 2) {
+                uint64_t size = hashBytes({int32_t(main), int32_t(threat)});
+                if (threat * 4 >= main && size <= std::min(bytes, maxHashBytes())) best = std::max(best, size);
+            }
+        }
+        EXPECT_EQ(hashBytes(hashSizesFor(bytes)), best) << bytes;
+    }
+    for (uint64_t limit : {64ull << 20, 367001600ull, 4ull << 30}) {
+        EXPECT_LE(hashTableAllowance(limit, 4) + 3 * WORKER_BYTES, hashTableAllowance(limit, 1)) << limit;
+        EXPECT_LE(hashTableAllowance(limit, 1) + WORKER_BYTES + sizeof lineTable, limit) << limit;
+    }
+    EXPECT_EQ(hashTableAllowance(20 << 20, 2), 0u);
 }
 
 }  // namespace
