@@ -56,12 +56,16 @@ void playStone(int x, int y, const char* errorFormat) {
     renjuFollowUp();
 }
 
+// A manager's memory limit alone takes at most this much for the tables: a turn under a match
+// clock fills a small part of more, and fresh tables of gigabytes cost time to map and clear.
+// Analysis GUIs ask for more with hash_size.
+constexpr uint64_t MAX_LIMITED_HASH_BYTES = uint64_t{1} << 30;
+
 // The hash tables as large as the INFO settings allow, for the search threads in force.
 HashSizes plannedHashSizes() {
     int64_t limit = maxMemory.load(), kib = hashSize.load();
     if (limit <= 0 && kib <= 0) return DEFAULT_HASH_SIZES;
-    uint64_t bytes = maxHashBytes();
-    if (kib > 0) bytes = std::min<uint64_t>(bytes, std::min<uint64_t>(kib, bytes >> 10) << 10);
+    uint64_t bytes = kib > 0 ? std::min<uint64_t>(kib, maxHashBytes() >> 10) << 10 : MAX_LIMITED_HASH_BYTES;
     if (limit > 0) bytes = std::min(bytes, hashTableAllowance(static_cast<uint64_t>(limit), searchThreads()));
     HashSizes sizes = hashSizesFor(bytes);
     static uint64_t warnedFor = 0;  // one message per setting that is too small
