@@ -71,6 +71,9 @@ CASES = [
     # No five is possible any more: Renju says so after the move (free-style does not).
     (2, "START 5", (DRAWN, re.compile("0,[01]"), *DRAW)),
     (0, "START 5", (DRAWN, re.compile("0,[01]"))),
+    # A block beyond a line of five lengthens no run: the first player can still make five
+    # on row 0, whatever it plays (row 1 holds both colours).
+    (2, "RECTSTART 2,6", (board((2, 0), (2, 1), (1, 1), (4, 1), blocks=[(5, 0)]), M)),
 ]
 
 # 20 x 20 Renju with 30 stones and a 30-second budget: commands arrive during the turn.
