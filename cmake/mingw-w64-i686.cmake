@@ -5,10 +5,10 @@
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 #   cmake --build build-win32 -j2 --target pbrain-zarvel      -> build-win32/pbrain-zarvel.exe
 #
-# The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
-# under Wine. A 32-bit .exe needs wine32:i386 AND a kernel that can run 32-bit x86
-# programs; where the kernel has 32-bit emulation disabled, windows_check.sh registers
-# qemu-i386 with binfmt_misc so that the 32-bit Wine loader runs through it.
+# The tests are not built in cross builds; tools/windows_check.sh runs the turn transcripts
+# of tests/turn_test.py under Wine. A 32-bit .exe needs wine32:i386 AND a kernel that can
+# run 32-bit x86 programs; where the kernel has 32-bit emulation disabled, windows_check.sh
+# registers qemu-i386 with binfmt_misc so that the 32-bit Wine loader runs through it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 

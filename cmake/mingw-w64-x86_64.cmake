@@ -5,11 +5,11 @@
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #   cmake --build build-win64 -j2 --target pbrain-zarvel      -> build-win64/pbrain-zarvel64.exe
 #
-# The tests are not built in cross builds; tools/windows_check.sh runs the smoke test
-# under Wine. For anything CMake itself runs (CMAKE_CROSSCOMPILING_EMULATOR), the 64-bit
-# Wine loader is called directly: Debian's /usr/bin/wine launcher prefers the 32-bit loader
-# whenever wine32:i386 is installed, which fails on kernels without 32-bit
-# emulation ("Exec format error") even for 64-bit programs.
+# The tests are not built in cross builds; tools/windows_check.sh runs the turn transcripts
+# of tests/turn_test.py under Wine. For anything CMake itself runs
+# (CMAKE_CROSSCOMPILING_EMULATOR), the 64-bit Wine loader is called directly: Debian's
+# /usr/bin/wine launcher prefers the 32-bit loader whenever wine32:i386 is installed, which
+# fails on kernels without 32-bit emulation ("Exec format error") even for 64-bit programs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -162,7 +162,9 @@ bool renjuDrawn() {
                 if (!firstStone) return false;  // the second player can still make five here
                 int before = cellAt(x - 3 * dx, y - 3 * dy);
                 int after = cellAt(x + 3 * dx, y + 3 * dy);
-                if (before != FIRST && before != BLOCKED && after != FIRST && after != BLOCKED) {
+                // Only an own stone just beyond the window makes the five too long; a block or
+                // the edge extends no run.
+                if (before != FIRST && after != FIRST) {
                     return false;  // the first player can still make exactly five here
                 }
             }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board/board.h"
@@ -121,29 +122,36 @@ TEST(ConsistencyCheck, ReportsEachKindOfCorruption) {
     SquareInfo &q = b.squares[sq(7, 8)], &r = b.squares[sq(9, 11)];  // (9,11) sees the block
     int code, room;
     resetPattern(sq(9, 11), 0, &code, &room);
-    const std::function<void()> corruptions[] = {
-        [&] { b.line0[2] ^= uint64_t{1} << 20; }, [&] { b.hashKey ^= 1; }, [&] { q.score[1]++; },
-        [&] { b.stones[1] = b.stones[0]; }, [&] { q.shape[0] ^= 1; }, [&] { q.room[1] ^= 1 << 4; },
-        [&] { b.evalSum[0]++; }, [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; },
-        [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }, [&] { b.threatRows[T_DOUBLE][1][0] = 1; },
-        [&] {  // the reset's code and room in direction 0 (the low nibbles), for both players
-            for (int p : {0, 1}) r.shape[p] += code - r.shape[p] % 16;
-            for (int p : {0, 1}) r.room[p] += room - r.room[p] % 16;
-        },
+    // Each corruption, and the words its report must contain.
+    const std::pair<const char*, std::function<void()>> corruptions[] = {
+        {"line0[2]", [&] { b.line0[2] ^= uint64_t{1} << 20; }},
+        {"hashKey", [&] { b.hashKey ^= 1; }},
+        {"(7,8) player 1: score", [&] { q.score[1]++; }},
+        {"stones lists (7,5) twice", [&] { b.stones[1] = b.stones[0]; }},
+        {"(7,8) direction 0", [&] { q.shape[0] ^= 1; }},
+        {"(7,8) direction 1", [&] { q.room[1] ^= 1 << 4; }},
+        {"evalSum[0]", [&] { b.evalSum[0]++; }},
+        {"threatDirs[T_OPEN_FOUR][0] of (7,8)",
+         [&] { b.threatDirs[T_OPEN_FOUR][0][sq(7, 8)] = 2; }},
+        {"threatRowMask[T_OPEN_FOUR][0]", [&] { b.threatRowMask[T_OPEN_FOUR][0] = 0; }},
+        {"threatRows[T_DOUBLE][1][0]", [&] { b.threatRows[T_DOUBLE][1][0] = 1; }},
+        {"within reach", [&] {  // the reset's code and room in direction 0 (the low nibbles)
+             for (int p : {0, 1}) r.shape[p] += code - r.shape[p] % 16;
+             for (int p : {0, 1}) r.room[p] += room - r.room[p] % 16;
+         }},
     };
-    for (const auto& corrupt : corruptions) {
+    for (const auto& [words, corrupt] : corruptions) {
         b = good;
         corrupt();
         std::string failure;
-        EXPECT_FALSE(checkBoardConsistency(g_board, &failure)) << &corrupt - corruptions;
-        bool last = &corrupt == std::end(corruptions) - 1;
-        EXPECT_NE(failure.find(last ? "within reach" : ""), std::string::npos) << failure;
+        EXPECT_FALSE(checkBoardConsistency(g_board, &failure)) << words;
+        EXPECT_NE(failure.find(words), std::string::npos) << failure;
     }
     b = good;
 }
 
 // Moves and blocks through the game record, then a rebuild from the record (blocks first):
-// the board built move by move.
+// the board built move by move, the stones' colours alternating as the moves were made.
 TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
     std::mt19937 rng(5);
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
@@ -156,6 +164,9 @@ TEST(GameRecord, RebuildGivesTheBoardBuiltMoveByMove) {
             kind == 0 ? placeBlock(x, y) : kind % 2 ? playOpponentMove(x, y) : playOwnMove(x, y);
         }
         ASSERT_TRUE(consistent());
+        for (int i = 0; i < recordCount; i++) {  // colours alternate, blocks between or not
+            ASSERT_EQ(g_board.cell[sq(gameRecord[i].x, gameRecord[i].y)], i % 2 + 1) << i;
+        }
         const BoardBase built = snapshot();
         rebuildBoard(tablesRule);
         EXPECT_EQ(differenceFrom(built), "") << width << "x" << height;

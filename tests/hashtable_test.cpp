@@ -184,3 +184,27 @@ TEST(HashSizes, LargestThatFitAndEveryThreadCounted) {
 }
 
 }  // namespace
+
+// A full bucket gives up its last entry of an older move, else its cheapest recent one: not
+// one of this move, not an exact one, the shallowest of the rest.
+TEST_F(HashTable, FullBucketGivesUpTheLastOldEntryElseTheCheapestRecentOne) {
+    auto kept = [](std::vector<std::tuple<int, int, int>> entries) {  // age, depth, bound
+        clearTables();
+        entries.emplace_back(20, 4, BOUND_LOWER);  // the new position, stored last
+        std::vector<bool> found;
+        for (size_t i = 0; i < entries.size(); i++) {
+            auto [age, depth, bound] = entries[i];
+            hashAge = age;
+            ttStore(KEY ^ uint64_t(i) << 40, depth, 0, bound, FIRST, -1, -1, -1);  // one bucket for all
+        }
+        for (size_t i = 0; i < entries.size(); i++) {
+            found.push_back(slotOf(KEY ^ uint64_t(i) << 40, FIRST) != nullptr);
+        }
+        return found;
+    };
+    constexpr int U = BOUND_UPPER, X = BOUND_EXACT;
+    EXPECT_EQ(kept({{20, 1, U}, {10, 9, U}, {10, 9, U}, {19, 1, U}}),
+              std::vector<bool>({true, true, false, true, true}));
+    EXPECT_EQ(kept({{20, 1, U}, {19, 6, U}, {19, 3, U}, {19, 2, X}}),
+              std::vector<bool>({true, true, false, true, true}));
+}

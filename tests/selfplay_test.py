@@ -170,9 +170,15 @@ class SelfPlay(unittest.TestCase):
                                           (2, games, 13, False), (2, 10, 14, True)):
             with self.subTest(rule=rule, single=single):
                 outcomes = self_play(rule, count, seed, single)
-                self.assertEqual(sum(outcomes.values()), count)
-                if rule == 2 and not single:  # FIRST wins some games: the rule is exercised
-                    self.assertGreater(outcomes["FIRST wins"], 0)
+                if count < 50 or single:
+                    continue  # too few games for the proportions below
+                # About two games in five end by a five (the rest fill the small boards or reach
+                # the move limit): engines that cannot finish or attack fall far below a fifth.
+                wins = outcomes["FIRST wins"] + outcomes["SECOND wins"]
+                self.assertGreaterEqual(wins, count / 5, outcomes)
+                if rule == 2:  # FIRST wins some games, and the small boards end drawn
+                    self.assertGreater(outcomes["FIRST wins"], 0, outcomes)
+                    self.assertGreater(outcomes["draw announced"], 0, outcomes)
 
     def test_match(self):
         # Against a program that ends at once: all forfeits (games to the end: turn_test).

@@ -22,7 +22,7 @@ from engine_driver import (ABOUT_RE as ABOUT, BAD, DRAW, MOVE_RE as M, PASS,  # 
 COMMAND, CRLF = None, False
 SPEED = "MESSAGE Speed=0"
 # Replies during a turn, and the move after a stop, come within this many seconds (scaled
-# for sanitizer and emulator builds by ZARVEL_TIME_SCALE).
+# for sanitizer and emulator builds by ZARVEL_TIME_SCALE, which CMake sets for the pipe tests).
 SCALE = float(os.environ.get("ZARVEL_TIME_SCALE", "1"))
 PROMPT = 0.1 * SCALE
 
@@ -71,6 +71,9 @@ CASES = [
     # No five is possible any more: Renju says so after the move (free-style does not).
     (2, "START 5", (DRAWN, re.compile("0,[01]"), *DRAW)),
     (0, "START 5", (DRAWN, re.compile("0,[01]"))),
+    # A block beyond a line of five lengthens no run: the first player can still make five
+    # on row 0, whatever it plays (row 1 holds both colours).
+    (2, "RECTSTART 2,6", (board((2, 0), (2, 1), (1, 1), (4, 1), blocks=[(5, 0)]), M)),
 ]
 
 # 20 x 20 Renju with 30 stones and a 30-second budget: commands arrive during the turn.
@@ -200,6 +203,11 @@ class TurnTest(unittest.TestCase):
                         timeout=10 * SCALE)
         self.e.end(10 * SCALE)
 
+    def started(self, e=None):
+        """Waits until the turn just sent is under way: the command loop answers the next line
+        only once it has handed the position to the think thread."""
+        (e or self.e).talk(("ABOUT", ABOUT), timeout=10 * SCALE)
+
     def prompt(self, text, *replies):
         start = time.monotonic()
         got = self.e.talk((text, *replies), timeout=5)
@@ -209,14 +217,14 @@ class TurnTest(unittest.TestCase):
     def test_commands_during_a_long_turn(self):
         # ABOUT and INFO at once; a position change stops the turn: its move first, at once.
         self.e.talk(BUSY, (BUSY_BOARD,))
-        time.sleep(0.3)
+        self.started()
         self.prompt("ABOUT", ABOUT)
         self.prompt("INFO timeout_turn 1000\nINFO time_left 500000\nABOUT", ABOUT)
         first = self.prompt("TURN 0,0", M)[0]
-        second = self.e.expect(M, timeout=5)[0]
+        second = self.e.expect(M, timeout=5 * SCALE)[0]
         self.assertNotIn(second, (first, "0,0"))
         self.e.talk(("INFO timeout_turn 30000\n" + BUSY_BOARD,))
-        time.sleep(0.3)
+        self.started()
         self.prompt("RESTART", M, *R)
         self.e.talk(("BEGIN", SPEED, "10,10"))
 
@@ -225,7 +233,7 @@ class TurnTest(unittest.TestCase):
         free = [(x, y) for x in range(20) for y in range(20) if (x, y) not in BUSY_RECORDS]
         for stop in ("STOP", "yxstop"):
             self.e.talk((BUSY_BOARD,))
-            time.sleep(0.3)
+            self.started()
             move = tuple(map(int, self.prompt(stop, M)[0].split(",")))
             self.assertIn(move, free)
             self.e.send(stop)  # idle: no reply
@@ -239,7 +247,7 @@ class TurnTest(unittest.TestCase):
             e = self.e if end else Engine(COMMAND, CRLF)
             self.addCleanup(e.close)
             e.talk(BUSY, (BUSY_BOARD,))
-            time.sleep(0.3)
+            self.started(e)
             start = time.monotonic()
             if end:
                 e.send(end)

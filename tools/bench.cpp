@@ -6,8 +6,9 @@
 //
 //     bench              board timings, then the search benchmark
 //     bench board        board timings only
-//     bench search [d]   every position to depth d (default: each position's own depth)
-//     bench selfplay [games] [depth]   in-process games at a fixed depth (speed checks)
+//     bench search [d]   each of the 23 positions to depth d (default 8)
+//     bench selfplay [games] [depth]   in-process games at a fixed depth (default 4 games,
+//                        depth 5; speed checks)
 //     bench threads [ms] [n]   every position for ms (default 1000) with 1, then n threads
 //                              (default 2): nodes per second of each and their ratio
 #include <algorithm>

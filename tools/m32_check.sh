@@ -20,4 +20,4 @@ grep -E '32-bit|Warning' "$dir/configure.log" || true
 cmake --build "$dir" -j2 --target pbrain-zarvel zarvel_tests
 filter=(-R '\.|^turn_test$')  # GoogleTest cases are Suite.Name; pipe tests are file names
 [[ ${ZARVEL_M32_PIPE_TESTS:-} == all ]] && filter=()
-ctest --test-dir "$dir" --output-on-failure -j2 "${filter[@]}"
+ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 "${filter[@]}"
