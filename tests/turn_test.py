@@ -77,7 +77,7 @@ CASES = [
 ]
 
 # 20 x 20 Renju with 30 stones and a 30-second budget: commands arrive during the turn.
-BUSY = ("INFO rule 2\nINFO timeout_turn 30000\nSTART 20", *R)
+BUSY = ("INFO rule 2\nINFO timeout_turn 30000\nINFO thread_num 4\nSTART 20", *R)  # 4: clamped to the machine
 BUSY_RECORDS = [(x, y) for x in range(4, 16, 2) for y in range(3, 17, 3)]
 BUSY_BOARD = board(*BUSY_RECORDS)
 # Standard Gomoku, 15 x 15, ten stones and no decisive threat: the search uses its time.
@@ -260,8 +260,9 @@ class TurnTest(unittest.TestCase):
 
 
     def test_turn_budget_alone(self):
-        # With timeout_turn alone a quiet middle game thinks for most of its budget, not past it.
-        self.e.talk(("INFO rule 1\nINFO timeout_turn 5000\nSTART 15", *R))
+        # With timeout_turn alone a quiet middle game thinks for most of its budget, not past it,
+        # helper threads included.
+        self.e.talk(("INFO rule 1\nINFO timeout_turn 5000\nINFO thread_num 2\nSTART 15", *R))
         start = time.monotonic()
         self.e.talk((QUIET, M), timeout=20)
         elapsed = time.monotonic() - start
