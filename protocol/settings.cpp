@@ -12,6 +12,9 @@ Setting maxMemory{0};
 Setting timeoutMatch{100000000};
 Setting gameType{1};
 Setting rule{0};
+Setting showDetail{0};
+Setting maxDepth{0};
+Setting maxNode{0};
 char dataFolder[1024] = "";
 
 int32_t parseInt(const char* text) {
@@ -34,7 +37,9 @@ void handleInfo(const char* text) {
     };
     static const Key KEYS[] = {{"max_memory", &maxMemory}, {"timeout_match", &timeoutMatch},
                                {"timeout_turn", &timeoutTurn}, {"time_left", &timeLeft},
-                               {"game_type", &gameType}, {"rule", &rule}};
+                               {"game_type", &gameType}, {"rule", &rule},
+                               {"show_detail", &showDetail}, {"max_depth", &maxDepth},
+                               {"max_node", &maxNode}};
     for (const Key& key : KEYS) {
         const char* value = matchCommand(key.word, text);
         if (value == nullptr) continue;
