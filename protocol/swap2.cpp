@@ -1,9 +1,11 @@
 #include "protocol/swap2.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "board/board.h"
 #include "board/forbidden.h"
