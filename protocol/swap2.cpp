@@ -26,6 +26,8 @@ constexpr int PROPOSED_STONES = 3;
 constexpr int NO_MOVE = -1;
 // Values within this distance of 0: the search sees no side clearly ahead.
 constexpr int32_t BALANCE_MARGIN = 100;
+// A shorter search hardly looks past its preselection: a short budget tries fewer openings.
+constexpr int32_t MIN_SEARCH_MS = 50;
 
 // A stone of the block: who 0 when the line gave none (its place in the block decides).
 struct OpeningStone {
@@ -48,6 +50,8 @@ constexpr Offset OPENINGS[][PROPOSED_STONES] = {
 
 int32_t budgetStart = 0;
 int32_t budgetTotal = 0;
+
+int32_t budgetLeft() { return budgetTotal - (clockMs() - budgetStart); }
 
 bool onTheBoard(int x, int y) { return x >= 0 && y >= 0 && x < boardWidth && y < boardHeight; }
 
@@ -76,7 +80,7 @@ bool allowed(int s, int who) {
 // What every swap search goes through, as a turn runs its search: side to move, the share of
 // the budget it may take. Returns the value for side and the square found (or NO_MOVE).
 int32_t searchSide(int side, int searchesLeft, int* move) {
-    int32_t share = std::max(1, (budgetTotal - (clockMs() - budgetStart)) / searchesLeft);
+    int32_t share = std::max(1, budgetLeft() / searchesLeft);
     // The share stands in for the turn time; an INFO timeout_turn arriving meanwhile wins.
     int32_t turnTime = timeoutTurn.exchange(share);
     stableCount = largeValue = scoreDropped = extensionFlag = 0;
@@ -119,6 +123,7 @@ void proposeOpening() {
         }
         count += fits ? 1 : 0;
     }
+    count = std::min(count, std::max(1, budgetTotal / MIN_SEARCH_MS));
     int best[PROPOSED_STONES];
     if (count == 0) {  // a board too small for them: the first free squares
         for (int s = 0, n = 0; n < PROPOSED_STONES; s++) {
@@ -126,7 +131,7 @@ void proposeOpening() {
         }
     }
     int32_t nearest = INT32_MAX;
-    for (int c = 0; c < count; c++) {
+    for (int c = 0; c < count && (c == 0 || budgetLeft() >= MIN_SEARCH_MS); c++) {
         for (int i = 0; i < PROPOSED_STONES; i++) makeMove(fitting[c][i], i % 2 + 1);
         int move;
         int32_t distance = std::abs(searchSide(SECOND, count - c, &move));
@@ -146,7 +151,8 @@ void chooseSide() {
     bool canAdd = recordCount == 3;
     int move, answer;
     int32_t value = searchSide(SECOND, canAdd ? 2 : 1, &move);  // for the second player
-    if (move != NO_MOVE && canAdd && std::abs(value) <= BALANCE_MARGIN) {
+    if (move != NO_MOVE && canAdd && std::abs(value) <= BALANCE_MARGIN &&
+        budgetLeft() >= MIN_SEARCH_MS) {
         makeMove(move, SECOND);
         int32_t firstValue = searchSide(FIRST, 1, &answer);
         unmakeMove(move, SECOND);
