@@ -107,6 +107,11 @@ class GuiSession(unittest.TestCase):
         for i in range(24):
             stones = rng.sample(centre, rng.choice([0, 3, 5]))
             self.swap2(stones, 4 * (i >= 12), 200 if i % 12 else 1000, plain=i % 2 == 0)
+        # The searches' shares of the budget stand in for the turn time only while they run.
+        self.swap2([], 4, 400, plain=True)
+        began = time.monotonic()
+        self.cmd("turn 7,7", re.compile(r"\d+,\d+"))
+        self.assertGreater(time.monotonic() - began, 0.3, e.dump())
         for block, bad_line in (("7,7\n8,8", 0), ("7,7,1\n8,8,1\n9,9,1", 0), ("7,7\n7,7\n8,8", 0),
                                 ("7,7\n8,8,3", 1), ("15,1", 1)):  # a bad line ends the block
             self.cmd("swap2board\n%s\ndone\nabout" % block, SWAP2_ERROR,
