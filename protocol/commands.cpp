@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/analysis.h"
 #include "protocol/game.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
+#include "protocol/swap2.h"
 #include "protocol/think.h"
 
 char lineBuffer[LINE_BUFFER_SIZE];
@@ -15,31 +17,7 @@ namespace {
 
 int readStandardInput() { return std::getchar(); }
 
-// sscanf-like reading of "%d" fields, literal characters and blanks (any white space), but
-// numbers beyond the 32-bit range saturate instead of being undefined. Returns the number
-// of values read.
-int scanNumbers(const char* text, const char* format, int* values) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    int count = 0;
-    for (const char* f = format; *f != '\0'; f++) {
-        if (*f == ' ') {
-            while (std::isspace(*p)) p++;
-        } else if (*f == '%') {
-            f++;  // only %d is used
-            while (std::isspace(*p)) p++;
-            const unsigned char* digits = p + ((*p == '-' || *p == '+') ? 1 : 0);
-            if (!std::isdigit(*digits)) return count;
-            values[count++] = parseInt(reinterpret_cast<const char*>(p));
-            p = digits;
-            while (std::isdigit(*p)) p++;
-        } else if (static_cast<unsigned char>(*f) == *p) {
-            p++;
-        } else {
-            return count;
-        }
-    }
-    return count;
-}
+enum class BlockLine { STONE, DONE, BAD };
 
 int foldCase(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
@@ -77,25 +55,41 @@ void startWithSize(int height, int width) {
     resetBoard();
 }
 
-// The stones of a BOARD block; the game starts afresh, since BOARD imposes a whole position.
-// Returns false when input ended inside the block.
-bool readBoardBlock() {
-    newGame(true);
-    for (;;) {
-        if (!readLine()) return false;
-        int v[3];
-        if (scanNumbers(lineBuffer, "%d,%d,%d", v) == 3 && inRange(v[0], v[1]) && v[2] >= 1 &&
-            v[2] <= 3) {
-            int x = v[0], y = v[1], who = v[2];
-            if (who == 1) playOwnMove(x, y);
-            else if (who == 2) playOpponentMove(x, y);
-            else placeBlock(x, y);
-            continue;
-        }
-        bool done = std::strlen(lineBuffer) == 4 && matchCommand("done", lineBuffer) != nullptr;
-        if (!done) writeLine("ERROR x,y,who or DONE expected after BOARD");
-        return true;
+// One line of a BOARD block: a stone line is played (colours alternate in the order of the
+// lines; "who" tells own stones from the opponent's, 3 is a block).
+BlockLine readBoardLine(const char* text) {
+    int v[3];
+    if (scanNumbers(text, "%d,%d,%d", v) == 3 && inRange(v[0], v[1]) && v[2] >= 1 && v[2] <= 3) {
+        int x = v[0], y = v[1], who = v[2];
+        if (who == 1) playOwnMove(x, y);
+        else if (who == 2) playOpponentMove(x, y);
+        else placeBlock(x, y);
+        return BlockLine::STONE;
     }
+    return std::strlen(text) == 4 && matchCommand("done", text) != nullptr ? BlockLine::DONE
+                                                                            : BlockLine::BAD;
+}
+
+// The stones of a BOARD block; the game starts afresh, since BOARD imposes a whole position.
+// Lines may also follow the command word on its own line, separated by blanks (as one GUI
+// sends YXBOARD). Returns false when input ended inside the block.
+bool readBoardBlock(const char* sameLine) {
+    newGame(true);
+    BlockLine line = BlockLine::STONE;
+    char word[LINE_BUFFER_SIZE];
+    for (const char* p = sameLine; *p != '\0' && line == BlockLine::STONE;) {
+        size_t length = std::strcspn(p, " \t");
+        std::memcpy(word, p, length);
+        word[length] = '\0';
+        line = readBoardLine(word);
+        p += length + std::strspn(p + length, " \t");
+    }
+    while (line == BlockLine::STONE) {
+        if (!readLine()) return false;
+        line = readBoardLine(lineBuffer);
+    }
+    if (line == BlockLine::BAD) writeLine("ERROR x,y,who or DONE expected after BOARD");
+    return true;
 }
 
 void stopForPositionChange() {
@@ -106,6 +100,29 @@ void stopForPositionChange() {
 }  // namespace
 
 int (*readInputChar)() = readStandardInput;
+
+int scanNumbers(const char* text, const char* format, int* values) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    int count = 0;
+    for (const char* f = format; *f != '\0'; f++) {
+        if (*f == ' ') {
+            while (std::isspace(*p)) p++;
+        } else if (*f == '%') {
+            f++;  // only %d is used
+            while (std::isspace(*p)) p++;
+            const unsigned char* digits = p + ((*p == '-' || *p == '+') ? 1 : 0);
+            if (!std::isdigit(*digits)) return count;
+            values[count++] = parseInt(reinterpret_cast<const char*>(p));
+            p = digits;
+            while (std::isdigit(*p)) p++;
+        } else if (static_cast<unsigned char>(*f) == *p) {
+            p++;
+        } else {
+            return count;
+        }
+    }
+    return count;
+}
 
 const char* matchCommand(const char* word, const char* line) {
     size_t length = std::strlen(word);
@@ -153,7 +170,7 @@ int dispatchCommand() {
         if (scanNumbers(params, "%d ,%d", v) != 2) {
             writeLine("ERROR bad RECTSTART parameters");
         } else {
-            startWithSize(v[0], v[1]);
+            startWithSize(v[1], v[0]);  // width first: it bounds x
         }
     } else if (matchCommand("restart", lineBuffer)) {
         stopForPositionChange();
@@ -185,8 +202,20 @@ int dispatchCommand() {
         stopAndWait();
     } else if (matchCommand("board", lineBuffer)) {
         stopForPositionChange();
-        if (!readBoardBlock()) return 1;
+        if (!readBoardBlock("")) return 1;
         startThinking();
+    } else if ((params = matchCommand("yxboard", lineBuffer))) {
+        stopForPositionChange();
+        if (!readBoardBlock(params)) return 1;
+    } else if (matchCommand("swap2board", lineBuffer)) {
+        stopForPositionChange();
+        if (!readSwap2Block()) return 1;
+    } else if (matchCommand("yxshowforbid", lineBuffer)) {
+        showForbidden();
+    } else if (matchCommand("yxshowinfo", lineBuffer)) {
+        showLimits();
+    } else if (matchCommand("yxhashclear", lineBuffer)) {
+        clearHash();
     } else if ((params = matchCommand("takeback", lineBuffer))) {
         stopForPositionChange();
         int v[2];

@@ -11,6 +11,11 @@ extern int (*readInputChar)();
 // (ASCII letters compared case-insensitively), otherwise null.
 const char* matchCommand(const char* word, const char* line);
 
+// sscanf-like reading of "%d" fields, literal characters and blanks (any white space), but
+// numbers beyond the 32-bit range saturate instead of being undefined. Returns the number
+// of values read.
+int scanNumbers(const char* text, const char* format, int* values);
+
 // Reads one line into lineBuffer without its line end; false at end of input.
 bool readLine();
 

@@ -6,8 +6,13 @@
 std::mutex outputLock;
 void (*outputHook)(const char* line) = nullptr;
 
+namespace {
+// Room for the longest line: FORBID with every square of the largest board.
+constexpr int OUTPUT_LINE_SIZE = 4096;
+}  // namespace
+
 void writeLine(const char* format, ...) {
-    char text[1024];
+    char text[OUTPUT_LINE_SIZE];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);

@@ -14,6 +14,9 @@ Setting threadNum{1};
 Setting timeoutMatch{100000000};
 Setting gameType{1};
 Setting rule{0};
+Setting showDetail{0};
+Setting maxDepth{0};
+Setting maxNode{0};
 char dataFolder[1024] = "";
 
 int64_t parseInt64(const char* text) {
@@ -42,7 +45,9 @@ void handleInfo(const char* text) {
     };
     static const Key KEYS[] = {{"timeout_match", &timeoutMatch}, {"timeout_turn", &timeoutTurn},
                                {"time_left", &timeLeft},         {"game_type", &gameType},
-                               {"rule", &rule},                  {"thread_num", &threadNum}};
+                               {"rule", &rule},                  {"thread_num", &threadNum},
+                               {"show_detail", &showDetail},     {"max_depth", &maxDepth},
+                               {"max_node", &maxNode}};
     for (const Key& key : KEYS) {
         const char* value = matchCommand(key.word, text);
         if (value == nullptr) continue;

@@ -15,6 +15,11 @@ extern Setting threadNum;      // search threads; clamped to what the machine ha
 extern Setting timeoutMatch;
 extern Setting gameType;
 extern Setting rule;         // 0 free-style, 1 standard, 2 Renju
+// From board GUIs; stored for the search. Depth in plies, nodes as counted by the search;
+// 0 or below: no limit.
+extern Setting showDetail;   // 0 = the search reports nothing beyond its move
+extern Setting maxDepth;
+extern Setting maxNode;
 extern char dataFolder[1024];
 
 // Decimal integer as atoi reads it, saturated to the 32-bit range instead of overflowing.
@@ -22,5 +27,8 @@ int32_t parseInt(const char* text);
 // The same, saturated to the 64-bit range.
 int64_t parseInt64(const char* text);
 
-// Stores the setting(s) named in the text after "INFO"; never replies.
+// Stores the setting(s) named in the text after "INFO"; never replies. Keys it does not know
+// are ignored, among them those of board GUIs that Zarvel has no use for (caution_factor,
+// pondering, time_increment, nbestsym, checkmate, vcthread, start_depth, usedatabase,
+// thread_split_depth, strength, swapable).
 void handleInfo(const char* text);

@@ -10,6 +10,7 @@
 #include "protocol/game.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
+#include "protocol/swap2.h"
 #include "eval/evaluate.h"
 #include "search/hashtable.h"
 #include "search/rootsearch.h"
@@ -97,7 +98,8 @@ void thinkLoop() {
             wakeFlag = false;
         }
         if (thinkCommand.load() == -1) return;
-        turnDriver();
+        if (swap2Pending.exchange(false)) swap2Driver();
+        else turnDriver();
         std::lock_guard<std::mutex> hold(idleLock);
         idleFlag = true;
         idleSignal.notify_all();

@@ -30,7 +30,7 @@ FREE = "MESSAGE Rule Gomoku (Freestyle)"
 SETUPS = {"free": (0, "START 15", "PLAY 4,4", (15, 15)),
           "renju": (4, "START 15", "PLAY 4,4", (15, 15)),
           "built": (0, "START 15", "TURN 4,4", (15, 15)),
-          "rect": (0, "RECTSTART 10,15", "PLAY 14,9", (15, 10))}  # height, then width
+          "rect": (0, "RECTSTART 15,10", "PLAY 14,9", (15, 10))}  # width, then height
 
 
 def xy(square):
@@ -59,7 +59,7 @@ TABLE = [
     # Sizes outside 1..22 are refused and leave the game and the board as they were.
     *rows("free", [SIZE], "START 4294967311", "START -4294967281", "START " + "9" * 30,
           "RECTSTART 4294967311,15", "RECTSTART 15,4294967311", "START -1", "START 15 23",
-          "RECTSTART 22,23", "RECTSTART 5,0"),
+          "RECTSTART 22,23", "RECTSTART 0,5"),
     row("free", ("START 23", [SIZE]), ("TURN 15,0", [BAD]), ("TURN 14,14", [MOVE]),
         record=[BASE, (14, 14), MOVE]),
     row("rect", ("RECTSTART 23,5", [SIZE]), ("TURN 0,10", [BAD]), ("PLAY 15,0", [BAD]),
@@ -67,18 +67,18 @@ TABLE = [
     # A height of 0 is the default board: two reset lines; no number keeps the size (bytes
     # beyond ASCII are no blanks).
     *[row("free", (text, [*RESET, *RESET]), ("TURN 19,19", [MOVE]), record=[(19, 19), MOVE],
-          size=(20, 20)) for text in ("START 0", "START -0", "RECTSTART 0,5")],
+          size=(20, 20)) for text in ("START 0", "START -0", "RECTSTART 5,0")],
     row("rect", (b"START\xa015\n", [*RESET]), ("TURN 14,10", [BAD]), ("TURN 14,9", [MOVE]),
         record=[(14, 9), MOVE]),
     # Command words: any case, matched by their start; a blank before the word is none.
     row("rect", ("start 16", [*RESET]), ("STARTED 15", [*RESET]), ("TURN 15,15", [MOVE]),
         record=[(15, 15), MOVE], size=(16, 16)),
     *rows("free", [ABOUT_RE], "about", "ABOUT" + "x" * 9000),
-    *rows("free", [UNKNOWN], "", " TURN 3,3", "SWAP2BOARD", "STO", "Q" * 20000),
+    *rows("free", [UNKNOWN], "", " TURN 3,3", "SWAP2", "STO", "Q" * 20000),
     # RECTSTART needs two numbers around a comma; blanks and tabs may surround them.
     *rows("free", [RECT], "RECTSTART", "RECTSTART 10", "RECTSTART 10 10", "RECTSTART ,10",
           "RECTSTART 10,x"),
-    row("free", ("RECTSTART\t10 ,\t12", [*RESET]), ("TURN 12,0", [BAD]), ("TURN 0,10", [BAD]),
+    row("free", ("RECTSTART\t12 ,\t10", [*RESET]), ("TURN 12,0", [BAD]), ("TURN 0,10", [BAD]),
         ("TURN 11,9", [MOVE]), record=[(11, 9), MOVE], size=(12, 10)),
     # Moves that are no square, and forms that are one.
     *rows("free", [BAD], "TURN", "TURN 5,", "TURN 5 ,5", "TURN 0x5,5", "TURN 0,-1"),
@@ -222,7 +222,7 @@ class Table(SessionCase):
 
 class Scenarios(SessionCase):
     def test_every_size_and_shape(self):
-        # Every square board (START, free-style) and thin or odd shapes (RECTSTART height,width)
+        # Every square board (START, free-style) and thin or odd shapes (RECTSTART width,height)
         # under free-style and Renju; boards of up to 22 squares are filled to a pass.
         s = self.s
         shapes = [(n, n, 0) for n in range(1, 23)] + [(h, w, rule) for rule in (0, 4) for h, w in [
@@ -231,7 +231,7 @@ class Scenarios(SessionCase):
         for height, width, rule in shapes:
             with self.subTest(shape="%dx%d" % (height, width), rule=rule):
                 s.size = (width, height)
-                s.command("INFO rule %d\n" % rule + ("RECTSTART %d,%d" % (height, width) if rule
+                s.command("INFO rule %d\n" % rule + ("RECTSTART %d,%d" % (width, height) if rule
                           or height != width else "START %d" % width), *RESET)
                 record = s.command("BEGIN", MOVE)
                 s.command("TURN %d,0\nTURN 0,%d" % (width, height), BAD, BAD)

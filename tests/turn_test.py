@@ -50,7 +50,7 @@ CASES = [
     (0, "START 15", ("BEGIN", SPEED, "7,7"),
      ("INFO folder C:\\zarvel-data\nSTOP\nTURN 8,8\nYXSTOP", M)),
     (0, "START 20", ("BEGIN", SPEED, "10,10")),
-    (0, "RECTSTART 20,15", ("BEGIN", SPEED, "7,10")),  # height, then width
+    (0, "RECTSTART 15,20", ("BEGIN", SPEED, "7,10")),  # width, then height
     (2, "START 15", ("BEGIN", SPEED, "7,7")),  # and no draw message
     # A block on the centre: the nearest square by |dx| + |dy|, the first in x-major order.
     (0, "START 15", *CENTRE_BLOCKED),
@@ -73,7 +73,7 @@ CASES = [
     (0, "START 5", (DRAWN, re.compile("0,[01]"))),
     # A block beyond a line of five lengthens no run: the first player can still make five
     # on row 0, whatever it plays (row 1 holds both colours).
-    (2, "RECTSTART 2,6", (board((2, 0), (2, 1), (1, 1), (4, 1), blocks=[(5, 0)]), M)),
+    (2, "RECTSTART 6,2", (board((2, 0), (2, 1), (1, 1), (4, 1), blocks=[(5, 0)]), M)),
 ]
 
 # 20 x 20 Renju with 30 stones and a 30-second budget: commands arrive during the turn.
@@ -127,7 +127,7 @@ def random_moments(seconds, seed):
         if not restart:
             size = (rng.randint(5, 22), rng.randint(5, 22))
             size = (rng.choice([10, 15, 19, 20, 22]),) * 2 if rng.random() < 0.7 else size
-        send("RESTART" if restart else "RECTSTART %d,%d" % size[::-1], "OK")
+        send("RESTART" if restart else "RECTSTART %d,%d" % size, "OK")
         moves.clear()
 
     def turn():

@@ -25,6 +25,7 @@ const uint8_t *inputData, *inputPos, *inputEnd;
 std::thread::id mainThread;
 bool turnOpen = false;  // the think thread wrote "MESSAGE Speed=" and owes the turn's move
 bool stopLine = false;  // the line being read or carried out is STOP or YXSTOP
+bool swap2Open = false;  // SWAP2BOARD was read; the think thread may owe its answer
 
 [[noreturn]] void fail(const char* why, const std::string& line) {
     std::fprintf(stderr, "fuzz_commands: %s: \"%s\"\n", why, line.c_str()), std::abort();
@@ -36,17 +37,39 @@ __attribute__((no_sanitize("coverage"))) bool startsWith(const char* line, const
 }
 bool onTheBoard(int x, int y) { return x >= 0 && y >= 0 && x < boardWidth && y < boardHeight; }
 
+// One to three squares "x,y x,y": the last stones of the record, in their order.
+bool swap2Answer(const char* line) {
+    int x, y, length, count = 0;
+    int squares[3];
+    for (const char* p = line; count < 3 && std::sscanf(p, "%d,%d%n", &x, &y, &length) == 2;) {
+        squares[count++] = x * 32 + y;
+        p += length;
+        if (*p == '\0') {
+            if (count > recordCount) return false;
+            for (int i = 0; i < count; i++) {
+                const MoveRecord& r = gameRecord[recordCount - count + i];
+                if (r.x * 32 + r.y != squares[i]) return false;
+            }
+            return true;
+        }
+        if (*p++ != ' ') return false;
+    }
+    return false;
+}
+
 // Each line as the manager reads it: only the draw message has a line feed (an empty line).
 void checkOutput(const char* line) {
     bool thinkThread = std::this_thread::get_id() != mainThread;
     if (thinkThread && startsWith(line, "MESSAGE It's a draw\n") && line[20] == '\0') return;
     const char* end = line + std::strlen(line);
     bool plain = std::all_of(line, end, [](char c) { return c >= ' ' && c <= '~'; });
-    if (!plain || end - line >= 1000) fail("control or non-ASCII character, or too long", line);
+    if (!plain || end - line >= 2000) fail("control or non-ASCII character, or too long", line);
     if (!thinkThread) {  // STOP is never answered; in a BOARD block it is a bad stone line
         if (stopLine && !startsWith(line, "ERROR x,y,who")) fail("reply to STOP", line);
     } else if (startsWith(line, "MESSAGE Speed=")) {
         if (std::exchange(turnOpen, true)) fail("turn restarted before its move", line);
+    } else if (!startsWith(line, "MESSAGE ") && std::exchange(swap2Open, false)) {
+        if (std::strcmp(line, "SWAP") != 0 && !swap2Answer(line)) fail("no Swap2 answer", line);
     } else if (!startsWith(line, "MESSAGE ")) {  // the move: the record's last, -1,-1 a pass
         int x, y, length, fields = std::sscanf(line, "%d,%d%n", &x, &y, &length);
         if (fields < 2 || line[length] != '\0' || !std::exchange(turnOpen, false)) {
@@ -101,8 +124,10 @@ int nextByte() {
         std::string head(inputPos, inputPos + std::min<ptrdiff_t>(inputEnd - inputPos, 15));
         auto begins = [&](auto... words) { return (... || matchCommand(words, head.c_str())); };
         stopLine = begins("stop", "yxstop");
-        if (stopLine || begins("start", "restart", "turn", "play", "begin", "board", "takeback")) {
+        if (stopLine || begins("start", "restart", "turn", "play", "begin", "board", "takeback",
+                               "yxboard", "swap2board", "yxshowforbid", "yxhashclear")) {
             stopAndWait(), checkGame();
+            swap2Open = begins("swap2board");  // set and reset while the think thread is idle
         }
     }
     return *inputPos++;

@@ -24,7 +24,7 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-PIPE_ORDER = ["protocol", "turn", "selfplay"]  # fastest first, for --quick
+PIPE_ORDER = ["protocol", "gui", "turn", "selfplay"]  # fastest first, for --quick
 TEST = r"([\w/]+\.[\w/]+)"  # a GoogleTest name
 PINNED = "Search.NodeCountsArePinned"
 
