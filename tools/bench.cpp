@@ -22,6 +22,7 @@
 
 #include "board/board.h"
 #include "protocol/game.h"
+#include "protocol/settings.h"
 #include "search/rootsearch.h"
 #include "search/search.h"
 #include "search/timecontrol.h"
@@ -247,11 +248,13 @@ void threadsBench(int ms, int threads) {
     timeLeft = INT32_MAX;
     double rate[2] = {0, 0};
     for (int round = 0; round < 2; round++) {
-        int count = setSearchThreads(round == 0 ? 1 : threads);
+        threadNum = round == 0 ? 1 : threads;  // the board's rebuild applies it
+        int count = 0;
         int64_t nodes = 0;
         double spent = 0, depths = 0;
         for (const BenchPosition& pos : POSITIONS) {
             setUpPosition(pos.rule, pos.size, pos.moves);
+            count = searchThreads();
             hashAge = recordCount;
             stopRequested = 0;
             largeValue = scoreDropped = extensionFlag = 0;
@@ -270,7 +273,7 @@ void threadsBench(int ms, int threads) {
                     nodes, spent, rate[round], depths / (sizeof POSITIONS / sizeof POSITIONS[0]));
     }
     std::printf("node rate ratio %d threads / 1 thread: %.2f\n", threads, rate[1] / std::max(rate[0], 0.001));
-    setSearchThreads(1);
+    threadNum = 1;
     timeoutTurn = savedTurn;
     timeLeft = savedLeft;
 }
