@@ -116,7 +116,7 @@ def play(game, cfg):
             players[game.mover] = Player(cfg.commands[name], cfg.crlf, name)
             players[game.mover].start(cfg.size, PROTOCOL_RULE[cfg.rule], cfg.turn_ms,
                                       time_left=cfg.match_ms or NO_CLOCK,
-                                      timeout_match=cfg.match_ms or None)
+                                      timeout_match=cfg.match_ms or None, infos=cfg.infos[name])
         game.how = turns(game, cfg, board, stones, players)
     except Fault as fault:
         colour = game.mover
@@ -190,6 +190,7 @@ class Config:
     def __init__(self, args, openings):
         self.commands = {"engine": shlex.split(args.engine),
                          "baseline": shlex.split(args.baseline)}
+        self.infos = {"engine": args.engine_info or [], "baseline": args.baseline_info or []}
         self.crlf = args.crlf
         self.rule, self.size = args.rule, args.size
         self.turn_ms, self.match_ms = args.turn_ms, args.match_ms
@@ -273,6 +274,11 @@ def run(argv=None):
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--engine", required=True, help="command of the engine under test")
     parser.add_argument("--baseline", required=True, help="command of the engine to beat")
+    parser.add_argument("--engine-info", action="append", metavar="'KEY VALUE'",
+                        help="an INFO setting for the engine under test before START (repeatable), "
+                             "e.g. 'thread_num 2'")
+    parser.add_argument("--baseline-info", action="append", metavar="'KEY VALUE'",
+                        help="the same for the baseline")
     parser.add_argument("--rule", type=parse_rule, default=0,
                         help="freestyle (0), standard (1) or renju (2)")
     parser.add_argument("--size", type=int, default=15, help="board size, 7 to 22")

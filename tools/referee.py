@@ -188,8 +188,10 @@ class Player:
         self.announced_draw = False
         self.stones_after_last_move = 0
 
-    def start(self, size, rule, timeout_turn, time_left=1000000, timeout_match=None):
+    def start(self, size, rule, timeout_turn, time_left=1000000, timeout_match=None, infos=()):
         self.announced_draw = False
+        for info in infos:
+            self.send("INFO " + info)
         self.send("INFO rule %d" % rule)
         self.send("INFO timeout_turn %d" % timeout_turn)
         if timeout_match is not None:
