@@ -3,6 +3,10 @@
 
     tools/match.py --engine build/pbrain-zarvel --baseline /tmp/base/build/pbrain-zarvel \\
         --rule renju --size 15 --turn-ms 200 --games 10
+    tools/match.py --engine build/pbrain-zarvel --baseline v1.0 ...
+
+A baseline given as a git tag or commit (v1.0 is the engine as first released) is checked out
+into build-baselines/REF and built there once (Release, no tests); later matches reuse it.
 
 Every opening of tools/openings.txt is played twice, colours swapped. Both programs start
 afresh for each game, as a tournament manager starts them, so a crash or a late reply cannot
@@ -21,6 +25,7 @@ import argparse
 import math
 import os
 import shlex
+import subprocess
 import sys
 import threading
 import time
@@ -38,6 +43,25 @@ COLOUR = {FIRST: "FIRST", SECOND: "SECOND"}
 
 class ToolError(Exception):
     pass
+
+
+def baseline_command(spec):
+    """The command line of a baseline: spec itself, or the program built from the git
+    revision spec (a tag such as v1.0, or a commit) when no such file exists."""
+    if os.path.exists(shlex.split(spec)[0]):
+        return spec
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    source = os.path.join(root, "build-baselines", spec.replace("/", "_"))
+    program = os.path.join(source, "build", "pbrain-zarvel")
+    if not os.path.exists(program):
+        steps = [["git", "-C", root, "worktree", "add", "--detach", source, spec],
+                 ["cmake", "-S", source, "-B", os.path.join(source, "build"), "-DZARVEL_TESTS=OFF",
+                  "-DCMAKE_BUILD_TYPE=Release"],
+                 ["cmake", "--build", os.path.join(source, "build"), "-j2", "--target", "pbrain-zarvel"]]
+        for step in steps[0 if not os.path.isdir(source) else 1:]:
+            if subprocess.run(step, stdout=subprocess.DEVNULL).returncode != 0:
+                raise ToolError("cannot build the baseline %s: %s failed" % (spec, " ".join(step)))
+    return shlex.quote(program)
 
 
 # ---- openings ----
@@ -273,7 +297,8 @@ def run(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--engine", required=True, help="command of the engine under test")
-    parser.add_argument("--baseline", required=True, help="command of the engine to beat")
+    parser.add_argument("--baseline", required=True,
+                        help="command of the engine to beat, or a git tag or commit to build")
     parser.add_argument("--engine-info", action="append", metavar="'KEY VALUE'",
                         help="an INFO setting for the engine under test before START (repeatable), "
                              "e.g. 'thread_num 2'")
@@ -296,6 +321,7 @@ def run(argv=None):
     parser.add_argument("--crlf", action="store_true", help="end lines with CR-LF")
     parser.add_argument("--verbose", action="store_true", help="print the moves of each game")
     args = parser.parse_args(argv)
+    args.baseline = baseline_command(args.baseline)
     if not 7 <= args.size <= 22:
         parser.error("--size must be 7 to 22")
     openings = load_openings(args.openings, args.size)[:args.games or None]
