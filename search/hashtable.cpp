@@ -204,6 +204,7 @@ void clearTables() {
         wantedHashSizes = wanted;
         return;
     }
+    if (hashTable[0] == nullptr) return;  // nothing allocated yet
     for (TTSlot* t : hashTable) std::memset(static_cast<void*>(t), 0, sizeof reserveMain[0]);
     for (ThreatSlot* t : threatTable) std::memset(static_cast<void*>(t), 0, sizeof reserveThreat[0]);
     rememberCleared();

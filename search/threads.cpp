@@ -38,6 +38,11 @@ int setSearchThreads(int count) {
     count = std::clamp(count, 1, maxThreadCount());
     int made = 1;
     while (made < count && (workers[made] != nullptr || (workers[made] = makeWorker(made)) != nullptr)) made++;
+    // Records beyond the count are given back: the memory limit counts only those in use.
+    for (int i = made; i < MAX_THREADS; i++) {
+        std::free(workers[i]);
+        workers[i] = nullptr;
+    }
     threadCount = made;
     return threadCount;
 }
