@@ -57,7 +57,7 @@ void refreshLine(BoardBase& b, int s) {
         // square itself needs its window, the other stones and blocks no table lookup.
         if (b.cell[t] != EMPTY && t != s) continue;
         int position = d == 0 ? (t & 31) : d == 1 ? (t >> 5) : ((span.posOffset + t) & 31);
-        const LineEntry& e = lineTable[readWindow(line, position)];
+        const LineEntry e = lineTable[readWindow(line, position)];  // a copy: stores to the board cannot touch it
         SquareInfo& q = b.squares[t];
         for (int p = 0; p < 2; p++) {
             int newShape = e.shape[p];

@@ -179,11 +179,16 @@ int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
 
 void helperLoop(SearchWorker& w, int side) {
     const int squares = boardWidth * boardHeight;
+    w.completedDepth = 0;
+    w.bestMove = -1;
     for (w.rootDepth = 1; w.rootDepth <= MAX_PLY && w.rootDepth + w.board.stoneCount <= squares; w.rootDepth++) {
         if (skippedDepth(w.index, w.rootDepth)) continue;
         int32_t r = rootSearch(w, w.rootDepth, -100000000, 100000000, side, 0);
-        // A proven result needs no deeper iteration.
-        if (w.abort || r >= MATE_BOUND || r < -9999031) return;
+        if (w.abort) return;
+        w.completedDepth = w.rootDepth;
+        w.completedMove = w.bestMove;
+        w.completedValue = r;
+        if (r >= MATE_BOUND || r < -9999031) return;  // a proven result needs no deeper iteration
     }
 }
 

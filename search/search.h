@@ -48,6 +48,9 @@ struct SearchWorker {
     int32_t singleCandidate;     // 1: only one root move was not lost in the last search
     int32_t stableCount;         // iterations in a row that kept the best move
     int32_t rootMovesCompleted;  // root moves fully searched by the last rootSearch call
+    int32_t completedDepth;      // a helper's deepest finished iteration (0: none), its move
+    int32_t completedMove;       // and value
+    int32_t completedValue;
 };
 
 // Killer entry of a remaining depth; depths below 0 (nodes kept alive by extensions) share

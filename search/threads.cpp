@@ -76,6 +76,17 @@ int32_t parallelSearch(int side, int32_t firstValue, int maxDepth) {
     for (std::thread& helper : helpers) {
         if (helper.joinable()) helper.join();
     }
+    // A helper that finished a deeper iteration than the main thread's last has the better
+    // move. Ordinary values only: a proven result is the main thread's to follow up.
+    for (int i = 1; i < threadCount; i++) {
+        const SearchWorker& h = *workers[i];
+        bool ordinary = std::abs(h.completedValue) < MATE_BOUND && std::abs(value) < MATE_BOUND;
+        if (h.completedDepth > main.rootDepth && h.completedMove >= 0 && ordinary) {
+            main.bestMove = h.completedMove;
+            main.rootDepth = h.completedDepth;
+            value = h.completedValue;
+        }
+    }
     return value;
 }
 
