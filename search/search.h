@@ -1,6 +1,7 @@
 // What the root search, the node search and the four-threat search share: the score scale,
 // the move lists and the record of one search thread.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "board/board.h"
@@ -48,6 +49,11 @@ struct SearchWorker {
     int32_t singleCandidate;     // 1: only one root move was not lost in the last search
     int32_t stableCount;         // iterations in a row that kept the best move
     int32_t rootMovesCompleted;  // root moves fully searched by the last rootSearch call
+    int32_t selDepth;            // deepest ply the current iteration reached
+    int64_t nodeStart;           // nodeCount at the start: a node budget starts it high
+    std::atomic<int64_t> sharedNodes;  // a helper's nodeCount as of its last stop check
+    int32_t excludedCount;       // root moves this search must not consider
+    int32_t excluded[MAX_STONES];
 };
 
 // Killer entry of a remaining depth; depths below 0 (nodes kept alive by extensions) share
