@@ -130,8 +130,8 @@ const SearchReporter REPORTER = {onIterationStart, onMoveStart, onMoveDone, onBe
 
 void formatEval(int32_t value, int rootDepth, char* text, int size) {
     if (value >= MATE_BOUND || value <= -MATE_BOUND) {
-        // A win is WIN_SCORE + the remaining depth where the winner has a five to make: that
-        // node's ply, then the winner's moves up to and with the five.
+        // A win is WIN_SCORE + the remaining depth at the node where the winner's move makes
+        // the win certain (a five, an open four, two fours): that node's ply gives the count.
         int ply = std::max(0, WIN_SCORE + rootDepth - std::abs(value));
         std::snprintf(text, size, "%cM%d", value > 0 ? '+' : '-', ply / 2 + 1);
     } else {

@@ -26,8 +26,9 @@ void writePvBlocks(PvResult* results, int count);
 // After the think: removes the listener.
 void endDetail();
 
-// The value as INFO EVAL writes it: +Mk / -Mk for a win or loss in k moves of the winner,
-// else the number; rootDepth is the depth the value was found at.
+// The value as INFO EVAL writes it: +Mk / -Mk for a forced win or loss whose winner's k-th move
+// makes a five or a threat of five that cannot be stopped (an open four, two fours), else the
+// number; rootDepth is the depth the value was found at.
 void formatEval(int32_t value, int rootDepth, char* text, int size);
 // 1 / (1 + exp(-value / 200)), 1 or 0 for a proven result.
 double winRate(int32_t value);
