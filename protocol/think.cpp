@@ -297,9 +297,7 @@ void nbestDriver(int n) {
                 main.bestMove = move;
                 value = parallelSearch(side, firstValue, limits);
                 // No move when the search had none left to try (the only block excluded).
-                if (main.bestMove >= 0 && std::find(excluded, excluded + i, main.bestMove) == excluded + i) {
-                    move = main.bestMove;
-                }
+                if (main.bestMove >= 0) move = main.bestMove;
                 if (value - main.rootDepth >= WIN_SCORE) {
                     int win = winningSquare(side, excluded, i);
                     if (win >= 0) move = win;
