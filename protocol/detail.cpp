@@ -1,7 +1,6 @@
 #include "protocol/detail.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -150,7 +149,7 @@ void beginDetail(int count) {
     pvCount = count;
     pvIndex = 0;
     thinkStart = clockMs();
-    lastRealtime = INT_MIN / 2;
+    lastRealtime = thinkStart - REALTIME_GAP_MS;
     pendingBest = shownBest = -1;
     pendingRefresh = false;
     mainNodesBefore = totalNodesBefore = 0;
