@@ -214,6 +214,15 @@ int dispatchCommand() {
         showForbidden();
     } else if (matchCommand("yxshowinfo", lineBuffer)) {
         showLimits();
+    } else if ((params = matchCommand("yxnbest", lineBuffer))) {
+        stopForPositionChange();
+        int n = 0;
+        if (scanNumbers(params, "%d", &n) != 1 || n < 1) {
+            writeLine("ERROR YXNBEST takes the number of moves, 1 or more");
+        } else {
+            nbestPending.store(n);
+            startThinking();
+        }
     } else if (matchCommand("yxhashclear", lineBuffer)) {
         clearHash();
     } else if ((params = matchCommand("takeback", lineBuffer))) {

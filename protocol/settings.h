@@ -15,9 +15,9 @@ extern Setting threadNum;      // search threads; clamped to what the machine ha
 extern Setting timeoutMatch;
 extern Setting gameType;
 extern Setting rule;         // 0 free-style, 1 standard, 2 Renju
-// From board GUIs; stored for the search. Depth in plies, nodes as counted by the search;
+// From board GUIs, read when a think starts. Depth in plies, nodes of the main search thread;
 // 0 or below: no limit.
-extern Setting showDetail;   // 0 = the search reports nothing beyond its move
+extern Setting showDetail;   // bit 0: realtime lines, bit 1: INFO blocks; 0 = nothing more
 extern Setting maxDepth;
 extern Setting maxNode;
 extern char dataFolder[1024];

@@ -93,7 +93,7 @@ int32_t searchSide(int side, int searchesLeft, int* move) {
     prepareSearch();
     main.bestMove = NO_MOVE;
     int32_t firstValue = preselectMove(side, &main.bestMove);
-    int32_t value = parallelSearch(side, firstValue, MAX_PLY);
+    int32_t value = parallelSearch(side, firstValue, settingLimits());
     timeoutTurn.compare_exchange_strong(share, turnTime);
     *move = main.bestMove;
     return value;
@@ -204,6 +204,7 @@ bool readSwap2Block() {
 }
 
 void swap2Driver() {
+    setTimeMode();
     largeValue = scoreDropped = extensionFlag = 0;
     computeTimeLimit(recordCount);
     budgetTotal = timeLimit;

@@ -1,5 +1,6 @@
 #include "protocol/think.h"
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "board/board.h"
 #include "board/forbidden.h"
+#include "protocol/detail.h"
 #include "protocol/game.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
@@ -19,6 +21,7 @@
 #include "search/timecontrol.h"
 
 std::atomic<int32_t> thinkCommand{0};
+std::atomic<int32_t> nbestPending{0};
 int32_t lastScore = 0;
 
 namespace {
@@ -98,7 +101,9 @@ void thinkLoop() {
             wakeFlag = false;
         }
         if (thinkCommand.load() == -1) return;
+        int nbest = nbestPending.exchange(0);
         if (swap2Pending.exchange(false)) swap2Driver();
+        else if (nbest > 0) nbestDriver(nbest);
         else turnDriver();
         std::lock_guard<std::mutex> hold(idleLock);
         idleFlag = true;
@@ -106,14 +111,14 @@ void thinkLoop() {
     }
 }
 
-int preselectMove(int side, int* move) {
+int preselectMove(int side, int* move, const int* excluded, int excludedCount) {
     BoardBase& b = g_board;
     int opp = 3 - side;
     int best = NO_SQUARE_VALUE;
     for (int x = 0; x < boardWidth; x++) {
         for (int y = 0; y < boardHeight; y++) {
             int s = x * 32 + y;
-            if (b.cell[s] != EMPTY) continue;
+            if (b.cell[s] != EMPTY || std::find(excluded, excluded + excludedCount, s) != excluded + excludedCount) continue;
             if (side == FIRST && renjuForbidden(s)) continue;
             makeMove(b, s, side);
             int value;
@@ -175,9 +180,20 @@ bool renjuDrawn() {
     return true;
 }
 
+SearchLimits settingLimits() {
+    SearchLimits limits;
+    if (maxDepth.load() > 0) limits.maxDepth = std::min<int32_t>(maxDepth.load(), MAX_PLY);
+    limits.maxNodes = std::max<int32_t>(maxNode.load(), 0);
+    return limits;
+}
+
+void setTimeMode() { unlimitedTime = timeoutTurn.load() < 0 || timeoutMatch.load() < 0; }
+
 void turnDriver() {
     int side = recordCount % 2 + 1;
     SearchWorker& main = mainWorker();
+    setTimeMode();
+    beginDetail(1);
     main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
     plentyOfTime = false;
     computeTimeLimit(recordCount);
@@ -193,7 +209,7 @@ void turnDriver() {
         prepareSearch();
         int firstValue = preselectMove(side, &move);
         main.bestMove = move;  // stands unless an iteration says better
-        lastScore = parallelSearch(side, firstValue, MAX_PLY);
+        lastScore = parallelSearch(side, firstValue, settingLimits());
         move = main.bestMove;
         nodes = searchNodes();
         elapsed = clockMs() - searchStartTime;
@@ -203,6 +219,7 @@ void turnDriver() {
             if (win >= 0) move = win;
         }
     }
+    endDetail();
     writeLine("MESSAGE Speed=%d", static_cast<int>(nodes / (elapsed + 1)));
     if (move == -1) move = chooseAnyFreeSquare(side);
     int x = move < 0 ? -1 : move >> 5, y = move < 0 ? -1 : move & 31;
@@ -211,4 +228,89 @@ void turnDriver() {
     if (rule.load() == RULE_RENJU && tablesRule == RULE_RENJU && renjuDrawn()) {
         writeLine("MESSAGE It's a draw\n");
     }
+}
+
+namespace {
+
+// A square that wins at once for side (a five, else a playable open four) and is not
+// excluded; -1 when there is none.
+int winningSquare(int side, const int* excluded, int count) {
+    int squares[MAX_STONES];
+    for (int c : {T_FIVE, T_OPEN_FOUR}) {
+        int n = listThreats(g_board, c, side - 1, squares);
+        for (int i = 0; i < n; i++) {
+            int s = squares[i];
+            if (std::find(excluded, excluded + count, s) != excluded + count) continue;
+            if (c == T_OPEN_FOUR && side == FIRST && renjuForbidden(s)) continue;
+            return s;
+        }
+    }
+    return -1;
+}
+
+int legalSquareCount(int side) {
+    int count = 0;
+    for (int x = 0; x < boardWidth; x++) {
+        for (int y = 0; y < boardHeight; y++) {
+            if (g_board.cell[x * 32 + y] == EMPTY && !(side == FIRST && renjuForbidden(x * 32 + y))) count++;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+void nbestDriver(int n) {
+    const int side = recordCount % 2 + 1;
+    SearchWorker& main = mainWorker();
+    setTimeMode();
+    largeValue = scoreDropped = extensionFlag = 0;
+    plentyOfTime = false;
+    computeTimeLimit(recordCount);
+    const int32_t budgetTotal = timeLimit, budgetStart = clockMs();
+    searchStartTime = budgetStart;
+    hashAge = recordCount;
+    announceRule();
+    prepareSearch();
+    n = std::min(n, legalSquareCount(side));
+    beginDetail(n);
+    SearchLimits limits = settingLimits();
+    PvResult results[MAX_STONES];
+    for (int i = 0; i < n; i++) {
+        setDetailPv(i);
+        // Each search gets an equal share of what is left; an INFO timeout_turn arriving
+        // meanwhile wins.
+        int32_t share = std::max(1, (budgetTotal - (clockMs() - budgetStart)) / (n - i));
+        int32_t turnTime = timeoutTurn.exchange(share);
+        main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
+        plentyOfTime = false;
+        computeTimeLimit(recordCount);
+        searchStartTime = clockMs();
+        int move = -1;
+        int32_t value = 0;
+        const int* excluded = limits.excluded;
+        if (recordCount == 0 && i == 0) {
+            move = chooseOpening();
+        } else {
+            int32_t firstValue = preselectMove(side, &move, excluded, i);
+            if (recordCount > 0) {
+                main.bestMove = move;
+                value = parallelSearch(side, firstValue, limits);
+                // No move when the search had none left to try (the only block excluded).
+                if (main.bestMove >= 0) move = main.bestMove;
+                if (value - main.rootDepth >= WIN_SCORE) {
+                    int win = winningSquare(side, excluded, i);
+                    if (win >= 0) move = win;
+                }
+            }
+        }
+        timeoutTurn.compare_exchange_strong(share, turnTime);
+        if (move < 0) break;
+        results[limits.excludedCount] = finishDetailSearch(move, value);
+        limits.excluded[limits.excludedCount++] = move;
+    }
+    endDetail();
+    writePvBlocks(results, limits.excludedCount);
+    int best = limits.excludedCount > 0 ? results[0].move : -1;
+    writeLine("%d,%d", best < 0 ? -1 : best >> 5, best < 0 ? -1 : best & 31);
 }

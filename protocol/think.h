@@ -4,7 +4,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "search/threads.h"
+
 extern std::atomic<int32_t> thinkCommand;  // 0 = run one turn, -1 = quit
+// Set by YXNBEST before it wakes the think thread: that wake-up finds this many best moves
+// instead of playing a turn.
+extern std::atomic<int32_t> nbestPending;
 
 extern int32_t lastScore;    // value of the last completed search, kept to the next turn
 
@@ -16,8 +21,17 @@ void stopAndWait();
 void thinkLoop();
 
 void turnDriver();
-// One-ply look at every free square; 1 when there was none, else 0 (choice in *move).
-int preselectMove(int side, int* move);
+// Think thread: the n best moves of the position, each searched with the earlier ones left
+// out, within the turn's time; INFO blocks as show_detail asks, then the best move's line.
+// The move is not played: the position stays as it was.
+void nbestDriver(int n);
+// The limits of depth and nodes that INFO max_depth and max_node set; a think sets
+// unlimitedTime from its settings (a negative timeout_turn or timeout_match: no limit).
+SearchLimits settingLimits();
+void setTimeMode();
+// One-ply look at every free square but the excluded; 1 when there was none, else 0
+// (choice in *move).
+int preselectMove(int side, int* move, const int* excluded = nullptr, int excludedCount = 0);
 // The square that continues a proven win; -1 when there is none.
 int followWin(int side);
 // Renju: whether neither player can make a five any more.

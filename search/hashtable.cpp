@@ -235,6 +235,15 @@ bool prepareHashTables() {
     return shrunk;
 }
 
+int ttBestMove(int side, uint64_t key) {
+    TTSlot* bucket = ttBucket(side, key);
+    for (int i = 0; i < 4; i++) {
+        TTEntry e = loadSlot<TTEntry>(bucket[i]);
+        if (entryMatches(e, key)) return e.moves[0];
+    }
+    return -1;
+}
+
 int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* moves, int n) {
     TTSlot* bucket = ttBucket(side, key);
     TTEntry e;

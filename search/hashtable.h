@@ -115,6 +115,8 @@ void clearTables();
 int32_t ttProbe(int depth, int alpha, int beta, int side, uint64_t key, int* moves, int n);
 void ttStore(uint64_t key, int depth, int value, int bound, int side, int m0, int m1, int m2);
 void ttReplace(uint64_t key, int depth, int value, int bound, int side, int m0, int m1, int m2);
+// The best move stored for the position, or -1; reads without touching the entry's age.
+int ttBestMove(int side, uint64_t key);
 
 inline TTSlot* ttBucket(int side, uint64_t key) {
     return hashTable[side - 1] + ((key & static_cast<uint32_t>(hashSizes.mainBuckets - 1)) << 2);

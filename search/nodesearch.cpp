@@ -166,6 +166,7 @@ int32_t nodeSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     // record (only near a full board) the node is a leaf.
     const int ply = w.rootDepth - depth;
     if (ply < 0 || ply >= MAX_PLY - 1) return evaluate(b, side);
+    if (ply > w.selDepth) w.selDepth = ply;
     const bool nullWindow = alpha + 1 == beta;
     const int eff = depth + (ext >> 1);
     TopMoves top;

@@ -7,6 +7,7 @@
 #include "search/candidates.h"
 #include "search/hashtable.h"
 #include "search/nodesearch.h"
+#include "search/report.h"
 #include "search/threads.h"
 #include "search/timecontrol.h"
 
@@ -59,6 +60,9 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     BoardBase& b = w.board;
     const int opp = 3 - side;
     enterPly(w, 0);
+    // Excluded moves count as searched already: no stage lists them.
+    for (int i = 0; i < w.excludedCount; i++) markSearched(w, 0, w.excluded[i]);
+    const SearchReporter* reporter = reporterFor(w);
     if (hasThreat(b, T_FIVE, side - 1)) return depth + WIN_SCORE;
     const bool forced = hasThreat(b, T_FIVE, opp - 1);
     if (!forced && hasPlayableOpenFour(b, side)) return depth + WIN_SCORE;
@@ -78,6 +82,7 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     for (; n > 0 || (!forced && (n = nextStage(w, node, list)) > 0); n = 0) {
         for (int k = 0; k < n; k++) {
             const int m = list[k].move;
+            if (reporter != nullptr) reporter->moveStart(w, m);
             MoveCost cost = moveCost(w, node, m, &staticValue);
             makeMove(b, m, side);
             cost.extension = threatExtension(w, depth, side, cost.rank, cost.extension);
@@ -106,7 +111,12 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
             completed++;
             if (value > -DECIDED) nonLosingCount++;
             node.best = std::max(node.best, value);
+            const int previousBest = top.move[0];
             top.insert(m, keptValue(value, alpha));
+            if (reporter != nullptr) {
+                reporter->moveDone(w, m, value);
+                if (top.move[0] != previousBest) reporter->bestChange(w, top.move[0]);
+            }
             if (value > alpha) {
                 alpha = value;
                 raised = true;
@@ -119,8 +129,11 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     const bool legal = node.earlier > 0;
     const bool full = !legal && boardFull(b);
     int32_t stored = full ? 0 : (node.best == MINUS_INF ? alpha : node.best);
-    ttReplace(b.hashKey, depth + (ext >> 1), stored, raised ? BOUND_EXACT : BOUND_UPPER, side, top.move[0], top.move[1],
-              top.move[2]);
+    // Without its excluded moves the root's value is not the position's.
+    if (w.excludedCount == 0) {
+        ttReplace(b.hashKey, depth + (ext >> 1), stored, raised ? BOUND_EXACT : BOUND_UPPER, side, top.move[0],
+                  top.move[1], top.move[2]);
+    }
     alpha = std::min(bound, alpha);
     if (legal) return node.best == MINUS_INF ? alpha : clamp(node.best);
     return full ? 0 : std::max(-(depth + 9999998), alpha);
@@ -141,6 +154,8 @@ int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
         }
         if (depth > std::min(maxDepth, MAX_PLY)) break;
         w.singleCandidate = 0;
+        w.selDepth = 0;
+        if (const SearchReporter* reporter = reporterFor(w)) reporter->iterationStart(w);
         const int previous = w.bestMove;
         int32_t shifted = v;
         if (tablesRule == RULE_RENJU) shifted += side == FIRST ? -75 : 75;
@@ -156,6 +171,7 @@ int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
             break;
         }
         final = r;
+        if (const SearchReporter* reporter = reporterFor(w)) reporter->iterationDone(w, r);
         if (r >= MATE_BOUND || r < -9999031 || (w.singleCandidate && depth >= 5)) {
             depth++;
             break;

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include "search/report.h"
+
+const SearchReporter* g_searchReporter = nullptr;
+
 void resetSearchState(SearchWorker& w) {
     std::memset(w.searchedMark, 0, sizeof w.searchedMark);
     std::memset(w.plyVisit, 0, sizeof w.plyVisit);

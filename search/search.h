@@ -1,6 +1,7 @@
 // What the root search, the node search and the four-threat search share: the score scale,
 // the move lists and the record of one search thread.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "board/board.h"
@@ -51,6 +52,11 @@ struct SearchWorker {
     int32_t completedDepth;      // a helper's deepest finished iteration (0: none), its move
     int32_t completedMove;       // and value
     int32_t completedValue;
+    int32_t selDepth;            // deepest ply the current iteration reached
+    int64_t nodeStart;           // nodeCount at the start: a node budget starts it high
+    std::atomic<int64_t> sharedNodes;  // a helper's nodeCount as of its last stop check
+    int32_t excludedCount;       // root moves this search must not consider
+    int32_t excluded[MAX_STONES];
 };
 
 // Killer entry of a remaining depth; depths below 0 (nodes kept alive by extensions) share

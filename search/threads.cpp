@@ -55,15 +55,19 @@ void resetAllSearchState() {
     }
 }
 
-int32_t parallelSearch(int side, int32_t firstValue, int maxDepth) {
+int32_t parallelSearch(int side, int32_t firstValue, const SearchLimits& limits) {
     SearchWorker& main = firstWorker;
     helpersStop.store(0);
     std::thread helpers[MAX_THREADS];
+    const int32_t savedLimit = nodeLimit;
     for (int i = 0; i < threadCount; i++) {
         SearchWorker& w = *workers[i];
         w.board = g_board;
-        w.nodeCount = 0;
+        w.nodeCount = w.nodeStart = 0;
+        w.sharedNodes.store(0);
         w.abort = 0;
+        w.excludedCount = limits.excludedCount;
+        std::copy(limits.excluded, limits.excluded + limits.excludedCount, w.excluded);
         if (i == 0) continue;
         try {
             helpers[i] = std::thread(helperLoop, std::ref(w), side);
@@ -71,7 +75,14 @@ int32_t parallelSearch(int side, int32_t firstValue, int maxDepth) {
             // No thread to be had: the search goes on with the ones it has.
         }
     }
-    int32_t value = depthLoop(main, side, firstValue, maxDepth);
+    if (limits.maxNodes > 0) {
+        // The stop check runs on multiples of 1024 nodes: the count starts so that the first
+        // multiple past the limit comes after exactly maxNodes nodes.
+        constexpr int32_t LIMIT_UNITS = 1000000000;
+        nodeLimit = LIMIT_UNITS;
+        main.nodeCount = main.nodeStart = (int64_t{LIMIT_UNITS} + 1) * 1024 - std::min<int64_t>(limits.maxNodes, LIMIT_UNITS);
+    }
+    int32_t value = depthLoop(main, side, firstValue, limits.maxDepth);
     helpersStop.store(1);
     for (std::thread& helper : helpers) {
         if (helper.joinable()) helper.join();
@@ -81,18 +92,28 @@ int32_t parallelSearch(int side, int32_t firstValue, int maxDepth) {
     for (int i = 1; i < threadCount; i++) {
         const SearchWorker& h = *workers[i];
         bool ordinary = std::abs(h.completedValue) < MATE_BOUND && std::abs(value) < MATE_BOUND;
-        if (h.completedDepth > main.rootDepth && h.completedMove >= 0 && ordinary) {
+        if (h.completedDepth > main.rootDepth && h.completedDepth <= limits.maxDepth && h.completedMove >= 0 &&
+            ordinary) {
             main.bestMove = h.completedMove;
             main.rootDepth = h.completedDepth;
             value = h.completedValue;
         }
     }
+    main.nodeCount -= main.nodeStart;
+    main.nodeStart = 0;
+    nodeLimit = savedLimit;
     return value;
 }
 
 int64_t searchNodes() {
     int64_t nodes = 0;
     for (int i = 0; i < threadCount; i++) nodes += workers[i]->nodeCount;
+    return nodes;
+}
+
+int64_t liveSearchNodes() {
+    int64_t nodes = firstWorker.nodeCount - firstWorker.nodeStart;
+    for (int i = 1; i < threadCount; i++) nodes += workers[i]->sharedNodes.load(std::memory_order_relaxed);
     return nodes;
 }
 

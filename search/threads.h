@@ -23,13 +23,24 @@ constexpr uint64_t WORKER_BYTES = sizeof(SearchWorker);
 // Zeroes the per-ply marks, killers and depths of every worker (a new board invalidates them).
 void resetAllSearchState();
 
+// What a search may do beyond the clock: its depth, the main thread's nodes, the root moves
+// it leaves out (every thread honours them).
+struct SearchLimits {
+    int32_t maxDepth = MAX_PLY;
+    int64_t maxNodes = 0;  // 0: none; exact with one thread
+    int32_t excludedCount = 0;
+    int32_t excluded[MAX_STONES];
+};
+
 // Searches the position on g_board for side to move with every search thread: the main
-// thread runs depthLoop(firstValue, maxDepth) under the clock and the turn's budget, the
-// helpers run until it ends. Returns the main thread's value; its move is in
+// thread runs depthLoop(firstValue, limits.maxDepth) under the clock and the turn's budget,
+// the helpers run until it ends. Returns the main thread's value; its move is in
 // mainWorker().bestMove. Every worker's node count starts at 0.
-int32_t parallelSearch(int side, int32_t firstValue, int maxDepth);
+int32_t parallelSearch(int side, int32_t firstValue, const SearchLimits& limits);
 // Nodes of the last search, all threads together.
 int64_t searchNodes();
+// The same while the search runs, for the main thread: helpers' counts as last published.
+int64_t liveSearchNodes();
 
 // Bytes the hash tables may take when the whole process must stay within limit bytes with
 // the given number of search threads: the limit less the fixed tables, every worker and its

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 
 #include "board/tables.h"
 
@@ -17,6 +18,7 @@ int32_t largeValue = 0;
 int32_t scoreDropped = 0;
 int32_t extensionFlag = 0;
 bool plentyOfTime = false;
+bool unlimitedTime = false;
 
 namespace {
 const auto processStart = std::chrono::steady_clock::now();
@@ -29,6 +31,7 @@ int32_t clockMs() {
 }
 
 int32_t budgetFormula() {
+    if (unlimitedTime) return INT32_MAX;
     int64_t k = 1 + largeValue + scoreDropped + extensionFlag;
     return static_cast<int32_t>(std::min<int64_t>(int64_t{timeLeft.load()} * k / 24, timeoutTurn.load()));
 }
@@ -44,6 +47,7 @@ bool stopCheck(SearchWorker& w) {
     bool goOn = w.index == 0 ? (w.nodeCount >> 10) <= nodeLimit &&
                                    int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1
                              : helpersStop.load(std::memory_order_relaxed) == 0 && stopRequested.load() < 1;
+    if (w.index != 0) w.sharedNodes.store(w.nodeCount, std::memory_order_relaxed);
     if (!goOn) w.abort = 1;
     return !goOn;
 }

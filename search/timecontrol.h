@@ -26,18 +26,23 @@ extern int32_t largeValue;
 extern int32_t scoreDropped;
 extern int32_t extensionFlag;
 extern bool plentyOfTime;  // the time left per free square covers the budget; sticky per turn
+// Set before a search that has no time limit (analysis): it runs until a stop request, a
+// limit of depth or nodes, or a proven result.
+extern bool unlimitedTime;
 
 // Wall-clock milliseconds since the process started, from a monotonic clock.
 int32_t clockMs();
 
-// min(timeLeft x (1 + the three factors) / 24, timeoutTurn), in 64-bit arithmetic.
+// min(timeLeft x (1 + the three factors) / 24, timeoutTurn), in 64-bit arithmetic; INT32_MAX
+// with unlimitedTime.
 int32_t budgetFormula();
 // Sets timeLimit from the formula and plentyOfTime from the free squares left after
 // movesPlayed moves.
 void computeTimeLimit(int movesPlayed);
 
 // The check the searches run every 1024 nodes: true means stop (w.abort is then set). The
-// main thread checks the clock and its node limit, a helper only whether it must stop.
+// main thread checks the clock and its node limit, a helper only whether it must stop (and
+// publishes its node count).
 bool stopCheck(SearchWorker& w);
 
 // Node entry of every search: counts the node and, every 1024 nodes, runs the stop check.

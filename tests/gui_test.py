@@ -3,7 +3,8 @@
 lower-case commands, START before each; YXBOARD, the Renju forbidden squares against the
 referee's rule, the limits, the INFO keys such GUIs send, hash clearing, a wide RECTSTART;
 Swap2 openings (SWAP2BOARD) of 0, 3 and 5 stones: well formed, legal, in time, and the game
-record after each answer. START must stay fast: the tables are kept."""
+record after each answer; analysis: YXNBEST with show_detail's INFO blocks and realtime lines,
+max_depth, max_node, no time limit ended by YXSTOP. START must stay fast: the tables are kept."""
 import os
 import random
 import re
@@ -22,6 +23,17 @@ COMMAND, CRLF = None, False
 SCALE = float(os.environ.get("ZARVEL_TIME_SCALE", "1"))
 SQUARE = re.compile(r"(\d+),(\d+)")
 SWAP2_ERROR = re.compile(r"ERROR .*SWAP2BOARD.*")
+REALTIME = re.compile(r"MESSAGE REALTIME (REFRESH|(POS|DONE|LOST|BEST) \d+,\d+)")
+EVAL = r"[+-]M[1-9]\d*|-?\d+"
+INFO_FORMS = {"PV": r"\d+", "NUMPV": r"[1-9]\d*", "DEPTH": r"\d+", "SELDEPTH": r"\d+",
+              "NODES": r"\d+", "TOTALNODES": r"\d+", "TOTALTIME": r"\d+", "SPEED": r"\d+",
+              "EVAL": EVAL, "WINRATE": r"0(\.\d+)?|1(\.0+)?", "BESTLINE": r"\d+,\d+( \d+,\d+)*"}
+
+
+def eval_order(text):
+    """An INFO EVAL value as a number that sorts as the values do."""
+    k = text[2:] if "M" in text else None
+    return (10**9 - int(k)) * (1 if text[0] == "+" else -1) if k else int(text)
 
 
 class GuiSession(unittest.TestCase):
@@ -67,13 +79,34 @@ class GuiSession(unittest.TestCase):
             board.cells[x][y] = i % 2 + 1
         self.record_is(stones + added)
 
+    def analyse(self, text, stones=None):
+        """Sends the text (after the position, when given); reads up to the move line. Returns
+        the final INFO block of each PV index, the realtime lines, the seconds taken and the
+        move; checks the forms."""
+        if stones:
+            self.cmd(board_text(*stones).replace("BOARD", "yxboard"), rule=0)
+        began, blocks, block, realtime, e = time.monotonic(), {}, {}, [], self.e
+        e.send(text)
+        while not SQUARE.fullmatch(line := e.read()):
+            if line == "INFO PV DONE":
+                self.assertEqual(set(block), set(INFO_FORMS), e.dump())
+                blocks[int(block["PV"])], block = block, {}
+            elif line.startswith("INFO "):
+                key, value = line[5:].split(" ", 1)
+                self.assertRegex(value, "^(%s)$" % INFO_FORMS[key], e.dump())
+                block[key] = value
+            elif not line.startswith("MESSAGE Rule"):
+                self.assertRegex(line, REALTIME, e.dump())
+                realtime.append(line)
+        return blocks, realtime, time.monotonic() - began, line
+
     def test_gui_session(self):
         e, rng = self.e, random.Random(17)
         e.talk(("yxhashclear\nyxshowinfo", re.compile(r"MESSAGE INFO MAX_THREAD_NUM ([1-9]|[1-5]\d"
                 r"|6[0-4])"), re.compile("MESSAGE INFO MAX_HASH_SIZE (20|22)")))
         keys = ("caution_factor 4 pondering 0 time_increment 0 nbestsym 1 checkmate 0 vcthread 0 "
                 "start_depth 2 usedatabase 0 thread_split_depth 5 strength 100 swapable 1 "
-                "show_detail 1 max_depth 20 max_node 50000 unknown_key 3").split()
+                "show_detail 0 max_depth -1 max_node 0 unknown_key 3").split()
         e.talk(("\n".join("INFO %s %s" % kv for kv in zip(keys[::2], keys[1::2])) + "\nabout",
                 ABOUT_RE), ("yxhashclear\nabout", ABOUT_RE))
         # A wide board: the width comes first.
@@ -122,6 +155,44 @@ class GuiSession(unittest.TestCase):
         began = time.monotonic()
         e.talk(("yxstop", re.compile(r"SWAP|\d+,\d+( \d+,\d+)?")))
         self.assertLess(time.monotonic() - began, 0.5 * SCALE, e.dump())
+        # Analysis: the n best moves, distinct, values not rising, each line legal from the
+        # position; the position stays as it was; realtime lines throttled.
+        stones = [(7, 7), (8, 8), (7, 8), (6, 6)]
+        e.send("info timeout_turn 1200\ninfo show_detail 3")
+        blocks, realtime, spent, move = self.analyse("yxnbest 3", stones)
+        self.assertEqual(sorted(blocks), [0, 1, 2], e.dump())
+        values = [eval_order(blocks[i]["EVAL"]) for i in range(3)]
+        self.assertEqual(values, sorted(values, reverse=True), e.dump())
+        lines = [[tuple(map(int, q)) for q in SQUARE.findall(blocks[i]["BESTLINE"])] for i in range(3)]
+        self.assertEqual(len({line[0] for line in lines}), 3, e.dump())
+        self.assertEqual(move, "%d,%d" % lines[0][0], e.dump())
+        for line in lines:
+            board = referee.Board(15, 15)
+            for i, (x, y) in enumerate(stones + line):
+                colour = i % 2 + 1
+                self.assertIsNone(referee.move_fault(board, 0, colour, x, y), e.dump())
+                board.cells[x][y] = colour
+        self.assertTrue(realtime, e.dump())
+        self.assertLess(len(realtime), spent / 0.1 + 2, e.dump())
+        self.record_is(stones)
+        e.talk(("yxnbest 0", re.compile("ERROR .*")))
+        # A five at once is a win in 1; a depth limit answers soon.
+        four = [(7, 3), (0, 0), (7, 4), (0, 2), (7, 5), (0, 4), (7, 6), (14, 14)]
+        blocks, _, _, move = self.analyse("yxnbest 1", four)
+        self.assertEqual((blocks[0]["EVAL"], blocks[0]["WINRATE"]), ("+M1", "1.0000"), e.dump())
+        self.assertIn(move, ("7,2", "7,7"))
+        e.send("info show_detail 2\ninfo max_depth 2\ninfo timeout_turn 30000")
+        blocks, _, spent, _ = self.analyse("yxnbest 1", stones)
+        self.assertEqual(blocks[0]["DEPTH"], "2", e.dump())
+        self.assertLess(spent, 1 * SCALE, e.dump())
+        e.send("info max_depth 0\ninfo max_node 3000")
+        blocks, _, _, _ = self.analyse("yxnbest 1", stones)
+        self.assertLessEqual(int(blocks[0]["NODES"]), 3000, e.dump())
+        # No time limit: the analysis goes on until YXSTOP, which answers one move at once.
+        e.talk(("info max_node 0\ninfo show_detail 0\ninfo timeout_turn -1\nyxnbest 2\nabout", ABOUT_RE))
+        e.expect_silence(0.5)
+        self.assertLess(self.analyse("yxstop")[2], 0.1 * SCALE, e.dump())
+        e.talk(("about", ABOUT_RE))
         self.assertLess(statistics.median(self.starts[1:]), 0.01 * SCALE)
         e.end()
 

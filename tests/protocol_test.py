@@ -128,12 +128,14 @@ TABLE = [
     row("free", ("TURN 7,7\nSTOP", [MOVE]), ("YXSTOP", []), record=[BASE, (7, 7), MOVE]),
     row("renju", ("BOARD\n5,5,1\nDONE\nStop", [MOVE]), record=[(5, 5), MOVE]),
     # INFO values beyond the 32-bit range saturate, odd keys are ignored; the turns go on.
-    *[row("free", (info, []), ("TURN 7,7", [MOVE]), record=[BASE, (7, 7), MOVE])
-      for info in ("INFO time_left -99999999999", "INFO time_left " + "9" * 30,
-                   "INFO timeout_turn 99999999999\nINFO time_left 1000",
-                   "INFO timeout_turn -99999999999", "INFO max_memory 99999999999\n"
-                   "INFO timeout_match -99999999999\nINFO game_type 99999999999\ninfo RULE 0\n"
-                   "INFO evaluate 7,7\nINFO folder C:\\d\xe4t\xe4" + "d" * 9000)],
+    # A negative timeout is no limit: the turn goes on until YXSTOP.
+    *[row("free", (info, []), ("TURN 7,7" + stop, [MOVE]), record=[BASE, (7, 7), MOVE])
+      for info, stop in (("INFO time_left -99999999999", ""), ("INFO time_left " + "9" * 30, ""),
+                         ("INFO timeout_turn 99999999999\nINFO time_left 1000", ""),
+                         ("INFO timeout_turn -99999999999", "\nYXSTOP"), ("INFO max_memory 99999999999\n"
+                          "INFO timeout_match -99999999999\nINFO game_type 99999999999\ninfo RULE 0\n"
+                          "INFO evaluate 7,7\nINFO folder C:\\d\xe4t\xe4" + "d" * 9000,
+                          "\nYXSTOP\nINFO timeout_match 100000000"))],
     *[row(s, (info, []), ("TURN 7,7", [*rule, SPEED, MOVE]), record=[BASE, (7, 7), MOVE])
       for s, info, rule in (("free", "INFO rule 4294967297", []), ("renju", "INFO rule", [FREE]),
                             ("free", "INFO rule -4294967295", [FREE]),

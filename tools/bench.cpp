@@ -263,7 +263,7 @@ void threadsBench(int ms, int threads) {
             mainWorker().bestMove = -1;
             searchStartTime = clockMs();
             auto start = Clock::now();
-            parallelSearch(recordCount % 2 + 1, 0, MAX_PLY);
+            parallelSearch(recordCount % 2 + 1, 0, SearchLimits{});
             spent += msSince(start);
             nodes += searchNodes();
             depths += mainWorker().rootDepth;

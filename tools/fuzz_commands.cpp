@@ -26,6 +26,7 @@ std::thread::id mainThread;
 bool turnOpen = false;  // the think thread wrote "MESSAGE Speed=" and owes the turn's move
 bool stopLine = false;  // the line being read or carried out is STOP or YXSTOP
 bool swap2Open = false;  // SWAP2BOARD was read; the think thread may owe its answer
+bool nbestOpen = false;  // YXNBEST was read; the think thread may owe its best move
 
 [[noreturn]] void fail(const char* why, const std::string& line) {
     std::fprintf(stderr, "fuzz_commands: %s: \"%s\"\n", why, line.c_str()), std::abort();
@@ -68,6 +69,14 @@ void checkOutput(const char* line) {
         if (stopLine && !startsWith(line, "ERROR x,y,who")) fail("reply to STOP", line);
     } else if (startsWith(line, "MESSAGE Speed=")) {
         if (std::exchange(turnOpen, true)) fail("turn restarted before its move", line);
+    } else if (startsWith(line, "INFO ")) {
+        // show_detail's and YXNBEST's blocks
+    } else if (!startsWith(line, "MESSAGE ") && std::exchange(nbestOpen, false)) {
+        int x, y, length;  // a free square, not played; -1,-1 when none is left
+        if (std::sscanf(line, "%d,%d%n", &x, &y, &length) < 2 || line[length] != '\0' ||
+            !((x == -1 && y == -1) || squareFree(x, y))) {
+            fail("no YXNBEST answer", line);
+        }
     } else if (!startsWith(line, "MESSAGE ") && std::exchange(swap2Open, false)) {
         if (std::strcmp(line, "SWAP") != 0 && !swap2Answer(line)) fail("no Swap2 answer", line);
     } else if (!startsWith(line, "MESSAGE ")) {  // the move: the record's last, -1,-1 a pass
@@ -125,9 +134,10 @@ int nextByte() {
         auto begins = [&](auto... words) { return (... || matchCommand(words, head.c_str())); };
         stopLine = begins("stop", "yxstop");
         if (stopLine || begins("start", "restart", "turn", "play", "begin", "board", "takeback",
-                               "yxboard", "swap2board", "yxshowforbid", "yxhashclear")) {
+                               "yxboard", "swap2board", "yxshowforbid", "yxhashclear", "yxnbest")) {
             stopAndWait(), checkGame();
             swap2Open = begins("swap2board");  // set and reset while the think thread is idle
+            nbestOpen = begins("yxnbest");
         }
     }
     return *inputPos++;
@@ -148,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     boardWidth = boardHeight = boardSize = recordCount = blockCount = 0, tablesRule = -1;
     lastScore = mainWorker().stableCount = mainWorker().rootDepth = 0, timeoutMatch = timeLeft = 100000000;
     timeoutTurn = 30000, gameType = 1, rule = RULE_FREESTYLE, dataFolder[0] = '\0', threadNum = 1;
+    showDetail = maxDepth = maxNode = 0;
     maxMemory = 0, hashSize = 384;  // KiB: the smallest tables, quick to clear
     turnOpen = false, wantedHashSizes = {MIN_HASH_BUCKETS, MIN_HASH_BUCKETS}, allocateTables(), clearTables();
     inputData = inputPos = data, inputEnd = data + size;
