@@ -301,7 +301,7 @@ def run(argv=None):
                         help="command of the engine to beat, or a git tag or commit to build")
     parser.add_argument("--engine-info", action="append", metavar="'KEY VALUE'",
                         help="an INFO setting for the engine under test before START (repeatable), "
-                             "e.g. 'thread_num 2'")
+                             "e.g. 'thread_num 2', or 'timeout_turn 150' for time odds")
     parser.add_argument("--baseline-info", action="append", metavar="'KEY VALUE'",
                         help="the same for the baseline")
     parser.add_argument("--rule", type=parse_rule, default=0,

@@ -190,13 +190,13 @@ class Player:
 
     def start(self, size, rule, timeout_turn, time_left=1000000, timeout_match=None, infos=()):
         self.announced_draw = False
-        for info in infos:
-            self.send("INFO " + info)
         self.send("INFO rule %d" % rule)
         self.send("INFO timeout_turn %d" % timeout_turn)
         if timeout_match is not None:
             self.send("INFO timeout_match %d" % timeout_match)
         self.send("INFO time_left %d" % time_left)
+        for info in infos:  # last: they may narrow the match's own settings
+            self.send("INFO " + info)
         self.send("START %d" % size)
         deadline = time.monotonic() + 30
         while True:
