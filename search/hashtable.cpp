@@ -15,12 +15,14 @@ namespace {
 
 constexpr int NO_RULE = -2;  // tablesRule is -1 while nothing is built, so not that
 constexpr uintptr_t BUCKET_ALIGN = 64;  // a bucket never straddles more lines than it must
+constexpr size_t PAGE_BYTES = 4096;     // the smallest page of the machines the engine runs on
 // A 32-bit process has about 3 GiB of addresses for everything; 64-bit ones are limited by
 // the bucket index (32 bits).
 constexpr uint64_t MAX_HASH_BYTES_32 = uint64_t{1} << 30;
 constexpr uint64_t MAX_HASH_BYTES_64 = uint64_t{1} << 32;
 
 HashSizes tableSizes = {0, 0};  // sizes the tables were made with; 0 = none yet
+bool tablesTouched = false;     // every page of the tables written once since they were made
 int clearedRule = NO_RULE;      // rule the tables are filled under
 int clearedWidth = 0;           // and the board's size
 int clearedHeight = 0;
@@ -64,6 +66,7 @@ bool tryAllocate(HashSizes sizes) {
         complete = complete && threatTable[i] != nullptr;
     }
     if (!complete) releaseTables();
+    tablesTouched = false;
     return complete;
 }
 
@@ -168,7 +171,20 @@ void store(TTSlot& slot, TTEntry& e, uint64_t key) {
     storeSlot(slot, e);
 }
 
+// One byte of every page written back as it is: the page is faulted in, entries stay.
+void touchPages(void* block, size_t bytes) {
+    volatile unsigned char* start = static_cast<unsigned char*>(block);
+    for (size_t offset = 0; offset < bytes; offset += PAGE_BYTES) start[offset] = start[offset];
+}
+
 }  // namespace
+
+void touchTables() {
+    if (tablesTouched || hashTable[0] == nullptr) return;
+    for (TTSlot* t : hashTable) touchPages(t, tableSizes.mainBuckets * 4 * sizeof(TTSlot));
+    for (ThreatSlot* t : threatTable) touchPages(t, tableSizes.threatBuckets * 2 * sizeof(ThreatSlot));
+    tablesTouched = true;
+}
 
 uint64_t maxHashBytes() { return sizeof(void*) == 4 ? MAX_HASH_BYTES_32 : MAX_HASH_BYTES_64; }
 

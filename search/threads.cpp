@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "search/hashtable.h"
 #include "search/rootsearch.h"
 #include "search/timecontrol.h"
 
@@ -57,6 +58,7 @@ void resetAllSearchState() {
 
 int32_t parallelSearch(int side, int32_t firstValue, const SearchLimits& limits) {
     SearchWorker& main = firstWorker;
+    if (threadCount > 1) touchTables();
     helpersStop.store(0);
     std::thread helpers[MAX_THREADS];
     const int32_t savedLimit = nodeLimit;
