@@ -25,6 +25,7 @@ import argparse
 import math
 import os
 import shlex
+import shutil
 import subprocess
 import sys
 import threading
@@ -48,7 +49,8 @@ class ToolError(Exception):
 def baseline_command(spec):
     """The command line of a baseline: spec itself, or the program built from the git
     revision spec (a tag such as v1.0, or a commit) when no such file exists."""
-    if os.path.exists(shlex.split(spec)[0]):
+    program = shlex.split(spec)[0]
+    if os.path.exists(program) or shutil.which(program):
         return spec
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     source = os.path.join(root, "build-baselines", spec.replace("/", "_"))
