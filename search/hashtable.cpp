@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "search/timecontrol.h"
+
 HashSizes wantedHashSizes = DEFAULT_HASH_SIZES;
 HashSizes hashSizes = DEFAULT_HASH_SIZES;
 TTSlot* hashTable[2] = {nullptr, nullptr};
@@ -16,6 +18,7 @@ namespace {
 constexpr int NO_RULE = -2;  // tablesRule is -1 while nothing is built, so not that
 constexpr uintptr_t BUCKET_ALIGN = 64;  // a bucket never straddles more lines than it must
 constexpr size_t PAGE_BYTES = 4096;     // the smallest page of the machines the engine runs on
+constexpr size_t TOUCH_CHECK_BYTES = size_t{1} << 20;  // touched between two looks at a stop request
 // A 32-bit process has about 3 GiB of addresses for everything; 64-bit ones are limited by
 // the bucket index (32 bits).
 constexpr uint64_t MAX_HASH_BYTES_32 = uint64_t{1} << 30;
@@ -171,19 +174,27 @@ void store(TTSlot& slot, TTEntry& e, uint64_t key) {
     storeSlot(slot, e);
 }
 
-// One byte of every page written back as it is: the page is faulted in, entries stay.
-void touchPages(void* block, size_t bytes) {
+// One byte of every page written back as it is: the page is faulted in, entries stay. A stop
+// request ends it (false) as promptly as a search's stop check would.
+bool touchPages(void* block, size_t bytes) {
     volatile unsigned char* start = static_cast<unsigned char*>(block);
-    for (size_t offset = 0; offset < bytes; offset += PAGE_BYTES) start[offset] = start[offset];
+    for (size_t offset = 0; offset < bytes; offset += PAGE_BYTES) {
+        if (offset % TOUCH_CHECK_BYTES == 0 && stopRequested.load() > 0) return false;
+        start[offset] = start[offset];
+    }
+    return true;
 }
 
 }  // namespace
 
 void touchTables() {
     if (tablesTouched || hashTable[0] == nullptr) return;
-    for (TTSlot* t : hashTable) touchPages(t, tableSizes.mainBuckets * 4 * sizeof(TTSlot));
-    for (ThreatSlot* t : threatTable) touchPages(t, tableSizes.threatBuckets * 2 * sizeof(ThreatSlot));
-    tablesTouched = true;
+    bool whole = true;
+    for (TTSlot* t : hashTable) whole = whole && touchPages(t, tableSizes.mainBuckets * 4 * sizeof(TTSlot));
+    for (ThreatSlot* t : threatTable) {
+        whole = whole && touchPages(t, tableSizes.threatBuckets * 2 * sizeof(ThreatSlot));
+    }
+    tablesTouched = whole;  // stopped early: the next search goes on (touched pages cost nothing)
 }
 
 uint64_t maxHashBytes() { return sizeof(void*) == 4 ? MAX_HASH_BYTES_32 : MAX_HASH_BYTES_64; }
