@@ -46,23 +46,23 @@ class ToolError(Exception):
     pass
 
 
-def baseline_command(spec):
-    """The command line of a baseline: spec itself, or the program built from the git
-    revision spec (a tag such as v1.0, or a commit) when no such file exists."""
-    program = shlex.split(spec)[0]
+def baseline_command(given):
+    """The command line of a baseline: the given command itself, or the program built from
+    the git revision it names (a tag such as v1.0, or a commit) when no such program exists."""
+    program = shlex.split(given)[0]
     if os.path.exists(program) or shutil.which(program):
-        return spec
+        return given
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    source = os.path.join(root, "build-baselines", spec.replace("/", "_"))
+    source = os.path.join(root, "build-baselines", given.replace("/", "_"))
     program = os.path.join(source, "build", "pbrain-zarvel")
     if not os.path.exists(program):
-        steps = [["git", "-C", root, "worktree", "add", "--detach", source, spec],
+        steps = [["git", "-C", root, "worktree", "add", "--detach", source, given],
                  ["cmake", "-S", source, "-B", os.path.join(source, "build"), "-DZARVEL_TESTS=OFF",
                   "-DCMAKE_BUILD_TYPE=Release"],
                  ["cmake", "--build", os.path.join(source, "build"), "-j2", "--target", "pbrain-zarvel"]]
         for step in steps[0 if not os.path.isdir(source) else 1:]:
             if subprocess.run(step, stdout=subprocess.DEVNULL).returncode != 0:
-                raise ToolError("cannot build the baseline %s: %s failed" % (spec, " ".join(step)))
+                raise ToolError("cannot build the baseline %s: %s failed" % (given, " ".join(step)))
     return shlex.quote(program)
 
 
