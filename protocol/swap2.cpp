@@ -85,10 +85,7 @@ int32_t searchSide(int side, int searchesLeft, int* move) {
     // The share stands in for the turn time; an INFO timeout_turn arriving meanwhile wins.
     int32_t turnTime = timeoutTurn.exchange(share);
     SearchWorker& main = mainWorker();
-    main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
-    plentyOfTime = false;
-    computeTimeLimit(g_board.stoneCount);
-    searchStartTime = clockMs();
+    startSearchClock(main, g_board.stoneCount);
     hashAge = g_board.stoneCount;
     prepareSearch();
     main.bestMove = NO_MOVE;
@@ -205,10 +202,9 @@ bool readSwap2Block() {
 
 void swap2Driver() {
     setTimeMode();
-    largeValue = scoreDropped = extensionFlag = 0;
-    computeTimeLimit(recordCount);
+    startSearchClock(mainWorker(), recordCount);
     budgetTotal = timeLimit;
-    budgetStart = clockMs();
+    budgetStart = searchStartTime;
     announceRule();
     if (recordCount == 0) proposeOpening();
     else chooseSide();

@@ -194,16 +194,13 @@ void turnDriver() {
     SearchWorker& main = mainWorker();
     setTimeMode();
     beginDetail(1);
-    main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
-    plentyOfTime = false;
-    computeTimeLimit(recordCount);
+    startSearchClock(main, recordCount);
     int move = -1;
     int elapsed = 0;
     int64_t nodes = 0;
     if (recordCount == 0) {
         move = chooseOpening();
     } else if (!(tablesRule != -1 && lastScore - main.rootDepth >= WIN_SCORE && (move = followWin(side)) >= 0)) {
-        searchStartTime = clockMs();
         hashAge = recordCount;
         announceRule();
         prepareSearch();
@@ -264,11 +261,8 @@ void nbestDriver(int n) {
     const int side = recordCount % 2 + 1;
     SearchWorker& main = mainWorker();
     setTimeMode();
-    largeValue = scoreDropped = extensionFlag = 0;
-    plentyOfTime = false;
-    computeTimeLimit(recordCount);
-    const int32_t budgetTotal = timeLimit, budgetStart = clockMs();
-    searchStartTime = budgetStart;
+    startSearchClock(main, recordCount);
+    const int32_t budgetTotal = timeLimit, budgetStart = searchStartTime;
     hashAge = recordCount;
     announceRule();
     prepareSearch();
@@ -282,10 +276,7 @@ void nbestDriver(int n) {
         // meanwhile wins.
         int32_t share = std::max(1, (budgetTotal - (clockMs() - budgetStart)) / (n - i));
         int32_t turnTime = timeoutTurn.exchange(share);
-        main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
-        plentyOfTime = false;
-        computeTimeLimit(recordCount);
-        searchStartTime = clockMs();
+        startSearchClock(main, recordCount);
         int move = -1;
         int32_t value = 0;
         const int* excluded = limits.excluded;

@@ -209,26 +209,18 @@ void helperLoop(SearchWorker& w, int side) {
 }
 
 int32_t fixedDepthSearch(int side, int depth, int64_t nodeBudget) {
-    const int32_t savedTurn = timeoutTurn.load(), savedLeft = timeLeft.load(), savedLimit = nodeLimit;
+    const int32_t savedTurn = timeoutTurn.load(), savedLeft = timeLeft.load();
     timeoutTurn = INT32_MAX;
     timeLeft = INT32_MAX;
     stopRequested = 0;
     SearchWorker& w = mainWorker();
-    w.board = g_board;
-    w.abort = 0;
-    // The stop check runs on multiples of 1024 nodes: start the count so that the first
-    // multiple past the limit comes after exactly nodeBudget nodes.
-    const int64_t start = nodeBudget > 0 ? (int64_t{1000000000} + 1) * 1024 - nodeBudget : 0;
-    if (nodeBudget > 0) nodeLimit = 1000000000;
-    w.nodeCount = start;
-    w.stableCount = largeValue = scoreDropped = extensionFlag = 0;
-    plentyOfTime = false;
     w.bestMove = -1;
-    searchStartTime = clockMs();
-    int32_t value = depthLoop(w, side, 0, depth);
-    w.nodeCount -= start;
+    startSearchClock(w, g_board.stoneCount);
+    SearchLimits limits;
+    limits.maxDepth = depth;
+    limits.maxNodes = nodeBudget;
+    int32_t value = parallelSearch(side, 0, limits);
     timeoutTurn = savedTurn;
     timeLeft = savedLeft;
-    nodeLimit = savedLimit;
     return value;
 }

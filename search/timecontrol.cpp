@@ -43,6 +43,13 @@ void computeTimeLimit(int movesPlayed) {
     if (timeLeft.load() / freeSquares >= timeLimit) plentyOfTime = true;
 }
 
+void startSearchClock(SearchWorker& main, int movesPlayed) {
+    main.stableCount = largeValue = scoreDropped = extensionFlag = 0;
+    plentyOfTime = false;
+    computeTimeLimit(movesPlayed);
+    searchStartTime = clockMs();
+}
+
 bool stopCheck(SearchWorker& w) {
     bool goOn = w.index == 0 ? (w.nodeCount >> 10) <= nodeLimit &&
                                    int64_t{clockMs()} - searchStartTime + 30 < timeLimit && stopRequested.load() < 1

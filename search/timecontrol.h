@@ -40,6 +40,10 @@ int32_t budgetFormula();
 // movesPlayed moves.
 void computeTimeLimit(int movesPlayed);
 
+// A fresh budget for a search after movesPlayed moves, starting now: the budget factors and
+// the main thread's stable-move count cleared, timeLimit and plentyOfTime computed.
+void startSearchClock(SearchWorker& main, int movesPlayed);
+
 // The check the searches run every 1024 nodes: true means stop (w.abort is then set). The
 // main thread checks the clock and its node limit, a helper only whether it must stop (and
 // publishes its node count).

@@ -257,11 +257,8 @@ void threadsBench(int ms, int threads) {
             count = searchThreads();
             hashAge = recordCount;
             stopRequested = 0;
-            largeValue = scoreDropped = extensionFlag = 0;
-            plentyOfTime = false;
-            computeTimeLimit(recordCount);
             mainWorker().bestMove = -1;
-            searchStartTime = clockMs();
+            startSearchClock(mainWorker(), recordCount);
             auto start = Clock::now();
             parallelSearch(recordCount % 2 + 1, 0, SearchLimits{});
             spent += msSince(start);
