@@ -1,10 +1,8 @@
 #include "protocol/analysis.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "board/forbidden.h"
 #include "board/tables.h"

@@ -21,9 +21,9 @@ void helperLoop(SearchWorker& w, int side);
 // (0 = no result when interrupted before two root moves were searched).
 int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, int ext);
 
-// The main worker's depth loop on g_board to a fixed depth with no clock and cold turn state
-// (benchmarks, tests): the time settings are lifted for the search and restored afterwards.
-// With a node budget the search stops exactly after that many nodes, as the clock would.
+// The search of g_board to a fixed depth with no clock and cold turn state (benchmarks and
+// tests, which keep one thread): the time settings are lifted for the search and restored
+// afterwards. With a node budget the search stops exactly after that many nodes.
 int32_t fixedDepthSearch(int side, int depth, int64_t nodeBudget = 0);
 
 // Budget feedback of the root, the main thread's only: after the first root move's search
