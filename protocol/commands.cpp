@@ -160,7 +160,8 @@ int dispatchCommand() {
     const char* params;
     int x, y;
     if ((params = matchCommand("info", lineBuffer))) {
-        handleInfo(params);
+        // A new rule, thread count or memory size: the tables are made ready before a turn.
+        if (handleInfo(params)) startWarmUp();
     } else if ((params = matchCommand("start", lineBuffer))) {
         int v[2] = {boardHeight, boardWidth};  // a failed parse keeps the size
         if (scanNumbers(params, "%d %d", v) == 1) v[1] = v[0];
@@ -176,6 +177,7 @@ int dispatchCommand() {
         stopForPositionChange();
         newGame();
     } else if ((params = matchCommand("turn", lineBuffer))) {
+        markTurnAsked();
         stopForPositionChange();
         if (readSquare(params, &x, &y)) {
             playOpponentMove(x, y);
@@ -188,6 +190,7 @@ int dispatchCommand() {
             writeLine("%d,%d", x, y);
         }
     } else if (matchCommand("begin", lineBuffer)) {
+        markTurnAsked();
         stopForPositionChange();
         startThinking();
     } else if (matchCommand("about", lineBuffer)) {
@@ -201,6 +204,7 @@ int dispatchCommand() {
         // change and writes its best move so far; when idle there is nothing to answer.
         stopAndWait();
     } else if (matchCommand("board", lineBuffer)) {
+        markTurnAsked();  // the block comes at once: the manager's clock runs from here
         stopForPositionChange();
         if (!readBoardBlock("")) return 1;
         startThinking();

@@ -9,6 +9,7 @@
 #include "search/hashtable.h"
 #include "search/search.h"
 #include "search/threads.h"
+#include "search/timecontrol.h"
 
 MoveRecord gameRecord[MAX_STONES];
 int32_t recordCount = 0;
@@ -20,6 +21,7 @@ const char* const ENGINE_VERSION = ZARVEL_VERSION;  // project(VERSION) in CMake
 namespace {
 
 bool firstRebuild = true;
+int warmedRule = -1;  // rule whose pattern tables a warm-up built before any turn
 
 bool listed(const MoveRecord* records, int count, int x, int y) {
     return std::any_of(records, records + count,
@@ -38,9 +40,15 @@ void clearGame() {
     lastScore = 0;
 }
 
+// What START may spend on faulting in fresh tables before it answers: the rest, with tables
+// of gigabytes, is left to the warm-up after INFO or to the first search.
+constexpr int32_t START_TOUCH_MS = 400;
+
 void announceReset() {
     writeLine("MESSAGE %sZarvel %s Demo :-)", "", ENGINE_VERSION);
     if (rule.load() == RULE_RENJU) rebuildBoard(RULE_RENJU);
+    stopRequested.store(0);  // the think thread is idle: nothing else reads it now
+    warmUp(clockMs() + START_TOUCH_MS);
     writeLine("OK");
 }
 
@@ -92,6 +100,16 @@ void prepareSearch() {
         writeLine("MESSAGE Not enough memory for the hash tables: %d buckets per table (%d KiB in all)",
                   static_cast<int>(hashSizes.mainBuckets), static_cast<int>(hashBytes(hashSizes) >> 10));
     }
+}
+
+void warmUp(int32_t touchDeadline) {
+    if (tablesRule == -1 && boardHeight != 0) {
+        warmedRule = rule.load();
+        updateReach = warmedRule == RULE_FREESTYLE ? 4 : 5;
+        buildTables(warmedRule);
+    }
+    prepareSearch();
+    if (searchThreads() > 1) touchTables(touchDeadline);
 }
 
 void rebuildBoard(int forRule) {
@@ -167,6 +185,8 @@ void announceRule() {
     rebuildBoard(forRule);
     if (firstRebuild) {
         firstRebuild = false;
-        searchStartTime -= 200;  // the first table build counts against this turn
+        // The first build of the rule's tables counts against this turn, unless a warm-up
+        // built them before the turn was asked for.
+        if (forRule != warmedRule) searchStartTime -= 200;
     }
 }

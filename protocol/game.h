@@ -35,6 +35,11 @@ void rebuildBoard(int forRule);
 // Before a search or a rebuild: the search threads and the hash tables' sizes from the INFO
 // settings (tables resized or cleared as needed, never during a search).
 void prepareSearch();
+// Before a turn is asked for (on START and RESTART before the reply, on the think thread
+// after INFO): the rule's pattern tables when no board is built yet, the hash tables in their
+// planned sizes, and with helper threads their pages up to the deadline (clockMs), so that
+// the first turn finds them ready instead of paying for them on its clock.
+void warmUp(int32_t touchDeadline = INT32_MAX);
 
 // Whether (x, y) is on the board and holds nothing, by the board when it is built and by
 // the records otherwise.

@@ -38,11 +38,12 @@ int32_t parseInt(const char* text) {
     return static_cast<int32_t>(std::clamp<int64_t>(parseInt64(text), INT32_MIN, INT32_MAX));
 }
 
-void handleInfo(const char* text) {
+bool handleInfo(const char* text) {
     struct Key {
         const char* word;
         Setting* target;
     };
+    bool tables = false;
     static const Key KEYS[] = {{"timeout_match", &timeoutMatch}, {"timeout_turn", &timeoutTurn},
                                {"time_left", &timeLeft},         {"game_type", &gameType},
                                {"rule", &rule},                  {"thread_num", &threadNum},
@@ -54,6 +55,7 @@ void handleInfo(const char* text) {
         int32_t v = parseInt(value);
         if (key.target == &rule) v = ((v & 4) != 0 || v == 2) ? RULE_RENJU : (v & 1);
         key.target->store(v);
+        tables = tables || key.target == &rule || key.target == &threadNum;
     }
     struct WideKey {
         const char* word;
@@ -61,10 +63,14 @@ void handleInfo(const char* text) {
     };
     static const WideKey WIDE_KEYS[] = {{"max_memory", &maxMemory}, {"hash_size", &hashSize}};
     for (const WideKey& key : WIDE_KEYS) {
-        if (const char* value = matchCommand(key.word, text)) key.target->store(parseInt64(value));
+        if (const char* value = matchCommand(key.word, text)) {
+            key.target->store(parseInt64(value));
+            tables = true;
+        }
     }
     if (const char* value = matchCommand("folder", text)) {
         std::strncpy(dataFolder, value, sizeof dataFolder - 1);
         dataFolder[sizeof dataFolder - 1] = '\0';
     }
+    return tables;
 }

@@ -30,5 +30,6 @@ int64_t parseInt64(const char* text);
 // Stores the setting(s) named in the text after "INFO"; never replies. Keys it does not know
 // are ignored, among them those of board GUIs that Zarvel has no use for (caution_factor,
 // pondering, time_increment, nbestsym, checkmate, vcthread, start_depth, usedatabase,
-// thread_split_depth, strength, swapable).
-void handleInfo(const char* text);
+// thread_split_depth, strength, swapable). True when a setting that decides the tables
+// (rule, threads, memory) was among them.
+bool handleInfo(const char* text);

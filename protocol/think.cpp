@@ -32,6 +32,10 @@ bool wakeFlag = false;
 std::mutex idleLock;
 std::condition_variable idleSignal;
 bool idleFlag = true;
+std::atomic<bool> warmUpPending{false};
+std::atomic<int32_t> turnAskedAt{0};
+// A turn asked for longer ago than this is not the one starting (a turn without a request).
+constexpr int32_t MAX_TURN_WAIT_MS = 10000;
 
 constexpr int NO_SQUARE_VALUE = -1000000000;
 constexpr int LOST_VALUE = -9999999;
@@ -93,6 +97,17 @@ void stopAndWait() {
     idleSignal.wait(hold, [] { return idleFlag; });
 }
 
+void startWarmUp() {
+    {
+        std::lock_guard<std::mutex> hold(idleLock);
+        if (!idleFlag) return;
+    }
+    warmUpPending.store(true);
+    startThinking();
+}
+
+void markTurnAsked() { turnAskedAt.store(clockMs()); }
+
 void thinkLoop() {
     for (;;) {
         {
@@ -102,7 +117,8 @@ void thinkLoop() {
         }
         if (thinkCommand.load() == -1) return;
         int nbest = nbestPending.exchange(0);
-        if (swap2Pending.exchange(false)) swap2Driver();
+        if (warmUpPending.exchange(false)) warmUp();
+        else if (swap2Pending.exchange(false)) swap2Driver();
         else if (nbest > 0) nbestDriver(nbest);
         else turnDriver();
         std::lock_guard<std::mutex> hold(idleLock);
@@ -195,6 +211,8 @@ void turnDriver() {
     setTimeMode();
     beginDetail(1);
     startSearchClock(main, recordCount);
+    const int32_t waited = searchStartTime - turnAskedAt.load();
+    if (waited > 0 && waited < MAX_TURN_WAIT_MS) searchStartTime -= waited;
     int move = -1;
     int elapsed = 0;
     int64_t nodes = 0;

@@ -175,11 +175,11 @@ void store(TTSlot& slot, TTEntry& e, uint64_t key) {
 }
 
 // One byte of every page written back as it is: the page is faulted in, entries stay. A stop
-// request ends it (false) as promptly as a search's stop check would.
-bool touchPages(void* block, size_t bytes) {
+// request or the deadline ends it (false) as promptly as a search's stop check would.
+bool touchPages(void* block, size_t bytes, int32_t deadline) {
     volatile unsigned char* start = static_cast<unsigned char*>(block);
     for (size_t offset = 0; offset < bytes; offset += PAGE_BYTES) {
-        if (offset % TOUCH_CHECK_BYTES == 0 && stopRequested.load() > 0) return false;
+        if (offset % TOUCH_CHECK_BYTES == 0 && (stopRequested.load() > 0 || clockMs() - deadline >= 0)) return false;
         start[offset] = start[offset];
     }
     return true;
@@ -187,12 +187,12 @@ bool touchPages(void* block, size_t bytes) {
 
 }  // namespace
 
-void touchTables() {
+void touchTables(int32_t deadline) {
     if (tablesTouched || hashTable[0] == nullptr) return;
     bool whole = true;
-    for (TTSlot* t : hashTable) whole = whole && touchPages(t, tableSizes.mainBuckets * 4 * sizeof(TTSlot));
+    for (TTSlot* t : hashTable) whole = whole && touchPages(t, tableSizes.mainBuckets * 4 * sizeof(TTSlot), deadline);
     for (ThreatSlot* t : threatTable) {
-        whole = whole && touchPages(t, tableSizes.threatBuckets * 2 * sizeof(ThreatSlot));
+        whole = whole && touchPages(t, tableSizes.threatBuckets * 2 * sizeof(ThreatSlot), deadline);
     }
     tablesTouched = whole;  // stopped early: the next search goes on (touched pages cost nothing)
 }
@@ -258,7 +258,11 @@ bool allocateTables() {
 
 bool prepareHashTables() {
     bool shrunk = allocateTables();
-    if (tablesRule != clearedRule || boardWidth != clearedWidth || boardHeight != clearedHeight) clearTables();
+    // Without a board nothing has searched since they were emptied: they belong to the first
+    // rule and size built, and the pages faulted in before the first turn stay.
+    if (tablesRule == -1) return shrunk;
+    if (clearedRule == -1) rememberCleared();
+    else if (tablesRule != clearedRule || boardWidth != clearedWidth || boardHeight != clearedHeight) clearTables();
     return shrunk;
 }
 

@@ -111,7 +111,8 @@ void clearTables();
 // Writes every page of fresh tables once, before threads search them: the first write to a
 // page faults it in, and faults from several threads at once queue in the kernel (two threads
 // on fresh tables searched little more than one). A no-op once done, until the next clear.
-void touchTables();
+// A stop request or the clock reaching the deadline (clockMs) ends it early.
+void touchTables(int32_t deadline = INT32_MAX);
 
 // Main table. ttProbe returns a usable value or NO_SCORE and, where it says so, writes
 // min(n, 3) moves (-1 included) into moves. ttStore keeps the deeper result and merges

@@ -269,6 +269,21 @@ class TurnTest(unittest.TestCase):
         self.assertGreater(elapsed, 2.5, self.e.dump())
         self.assertLess(elapsed, 5.0 + 0.3 * SCALE, self.e.dump())
 
+    def test_first_turn_searches_as_deep_as_later_ones(self):
+        # START makes the rule's tables and, with helper threads, the hash tables' pages ready
+        # before the first turn is asked for: its search is no shallower than the same search
+        # once everything is warm (before, it spent its time on both and reached depth 1 or 2).
+        def depth():
+            self.e.send(QUIET)
+            reached = 0
+            while not M.match(line := self.e.read(10 * SCALE) or self.e.fail("no move")):
+                if line.startswith("INFO DEPTH "):
+                    reached = int(line.split()[2])
+            return reached
+        self.e.talk(("INFO rule 0\nINFO thread_num 2\nINFO show_detail 2\nSTART 15", *R))
+        first = depth()
+        self.assertGreaterEqual(first, depth() - 2, self.e.dump())
+
     def test_games_to_the_end_never_late(self):
         # time_left 2147483647 (no match clock) and a match clock (time_left before every
         # move), judged by the match tool. Longer clocks on demand: match.py --match-ms 180000.
