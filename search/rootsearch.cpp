@@ -139,6 +139,14 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     return full ? 0 : std::max(-(depth + 9999998), alpha);
 }
 
+// Under a match clock, shares of the budget (numerator, denominator): another iteration starts
+// only before the first has gone (an iteration takes some three times the one before, and one
+// cut short still counts when two root moves were searched); a best move that has stood for
+// five iterations ends the search once the second has. What a move leaves goes to later moves,
+// whose budgets are shares of the time left.
+constexpr int64_t NEW_ITERATION_SHARE[2] = {4, 5};
+constexpr int64_t STABLE_STOP_SHARE[2] = {2, 3};
+
 int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
     const int squares = boardWidth * boardHeight;
     const int stones = w.board.stoneCount;
@@ -148,7 +156,8 @@ int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
     for (depth = 1;; depth++) {
         if (depth > 1) {
             int64_t elapsed = int64_t{clockMs()} - searchStartTime;
-            bool goOn = (elapsed * 4 < timeLimit || plentyOfTime) && depth + stones <= squares &&
+            bool goOn = (elapsed * NEW_ITERATION_SHARE[1] < int64_t{timeLimit} * NEW_ITERATION_SHARE[0] || plentyOfTime) &&
+                        depth + stones <= squares &&
                         stopRequested.load() <= 0;
             if (!goOn) break;
         }
@@ -179,7 +188,8 @@ int32_t depthLoop(SearchWorker& w, int side, int32_t firstValue, int maxDepth) {
         w.lastIterationValue = v = r;
         if (w.bestMove == previous) {
             w.stableCount++;
-            if (w.stableCount >= 5 && !plentyOfTime && (int64_t{clockMs()} - searchStartTime) * 8 > timeLimit) {
+            if (w.stableCount >= 5 && !plentyOfTime &&
+                (int64_t{clockMs()} - searchStartTime) * STABLE_STOP_SHARE[1] > int64_t{timeLimit} * STABLE_STOP_SHARE[0]) {
                 depth++;
                 break;
             }

@@ -30,10 +30,18 @@ int32_t clockMs() {
         std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
+namespace {
+// A move's budget in shares of the time left: a sixteenth, and half as much again for each
+// budget factor: moves that each took their whole base budget would have spent three
+// quarters of the clock by the 22nd.
+constexpr int64_t SHARES_OF_TIME_LEFT = 32;
+constexpr int64_t BASE_SHARES = 2;
+}  // namespace
+
 int32_t budgetFormula() {
     if (unlimitedTime) return INT32_MAX;
-    int64_t k = 1 + largeValue + scoreDropped + extensionFlag;
-    return static_cast<int32_t>(std::min<int64_t>(int64_t{timeLeft.load()} * k / 24, timeoutTurn.load()));
+    int64_t k = BASE_SHARES + largeValue + scoreDropped + extensionFlag;
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{timeLeft.load()} * k / SHARES_OF_TIME_LEFT, timeoutTurn.load()));
 }
 
 void computeTimeLimit(int movesPlayed) {

@@ -21,7 +21,7 @@ extern int32_t searchStartTime;  // clock value when the current search began
 // In units of 1024 nodes; no command changes it (benchmarks and tests stop searches by it).
 extern int32_t nodeLimit;
 // Budget factors: a large previous value, a first root move scoring below the previous
-// iteration, a change of best move; each adds a 24th of the time left.
+// iteration, a change of best move; each adds a 32nd of the time left to the base 16th.
 extern int32_t largeValue;
 extern int32_t scoreDropped;
 extern int32_t extensionFlag;
@@ -33,7 +33,7 @@ extern bool unlimitedTime;
 // Wall-clock milliseconds since the process started, from a monotonic clock.
 int32_t clockMs();
 
-// min(timeLeft x (1 + the three factors) / 24, timeoutTurn), in 64-bit arithmetic; INT32_MAX
+// min(timeLeft x (2 + the three factors) / 32, timeoutTurn), in 64-bit arithmetic; INT32_MAX
 // with unlimitedTime.
 int32_t budgetFormula();
 // Sets timeLimit from the formula and plentyOfTime from the free squares left after

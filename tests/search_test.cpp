@@ -137,10 +137,10 @@ TEST_F(Search, StableBestMoveEndsTheLoopUnlessTimeIsPlenty) {
     for (bool plenty : {false, true}) {
         clearTables(), resetAllSearchState(), w.board = g_board;
         // Budget 400000 ms; without plenty of time (9600000 / 222 free squares is less) the loop
-        // ends once the best move has stood five times, an eighth of the budget having passed.
+        // ends once the best move has stood five times, two thirds of the budget having passed.
         timeoutTurn = 400000, timeLeft = plenty ? 1000000000 : 9600000, plentyOfTime = 0;
         w.stableCount = largeValue = scoreDropped = extensionFlag = w.abort = stopRequested = 0;
-        computeTimeLimit(4), searchStartTime = clockMs() - 55000;  // 1/8 to 1/4 of the budget
+        computeTimeLimit(4), searchStartTime = clockMs() - 300000;  // 2/3 to 4/5 of the budget
         depthLoop(w, FIRST, 0, plenty ? 7 : 20);
         EXPECT_EQ(w.rootDepth, plenty ? 7 : 6);
         EXPECT_TRUE(plenty || w.stableCount == 5) << w.stableCount;

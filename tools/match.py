@@ -40,6 +40,7 @@ OPENINGS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "openings.tx
 PROTOCOL_RULE = {0: 0, 1: 1, 2: 4}  # INFO rule values as Gomocup managers send them
 NO_CLOCK = 2 ** 31 - 1  # time_left without a match clock: never the binding limit
 COLOUR = {FIRST: "FIRST", SECOND: "SECOND"}
+LASTING_REPLIES = 20  # a game that lasts: the share of the clock it used is the one to judge
 
 
 class ToolError(Exception):
@@ -120,6 +121,8 @@ class Game:
         self.forfeit = None  # (name, colour, move number, reason)
         self.mover = FIRST  # the side whose fault a Fault is
         self.longest = {"engine": 0.0, "baseline": 0.0}  # ms
+        self.used = {"engine": 0.0, "baseline": 0.0}  # ms on the clock, all replies
+        self.replies = {"engine": 0, "baseline": 0}
         self.transcript = ""
 
     def name(self, colour):
@@ -194,6 +197,8 @@ def turns(game, cfg, board, stones, players):
         elapsed = (time.monotonic() - start) * 1000
         used[colour] += elapsed
         game.longest[name] = max(game.longest[name], elapsed)
+        game.used[name] += elapsed
+        game.replies[name] += 1
         fault = move_fault(board, cfg.rule, colour, x, y)
         if fault:
             raise Fault(fault)
@@ -283,6 +288,16 @@ def report(games, cfg, elapsed):
           "%.0f ms)" % (max(g.longest["engine"] for g in games),
                         max(g.longest["baseline"] for g in games), cfg.turn_ms,
                         cfg.allowance(cfg.turn_ms)))
+    if cfg.match_ms:
+        # What the clock was for: the share used, overall and in the games that lasted.
+        def share(name, chosen):
+            return "%.0f%%" % (100 * sum(g.used[name] for g in chosen) / (cfg.match_ms * len(chosen))) \
+                if chosen else "-"
+        print("match clock used: " + ", ".join(
+            "%s %s (games of %d+ replies: %s)" % (
+                name, share(name, games), LASTING_REPLIES,
+                share(name, [g for g in games if g.replies[name] >= LASTING_REPLIES]))
+            for name in ("engine", "baseline")))
     forfeits = [g for g in games if g.forfeit]
     if forfeits:
         print("\n*** %d FORFEIT%s ***" % (len(forfeits), "S" if len(forfeits) > 1 else ""))

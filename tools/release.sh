@@ -32,14 +32,14 @@ build() {  # build DIR [CMAKE_OPTIONS...]
     note "building $dir"
     # Every option is given, so that a directory configured otherwise earlier is set right.
     cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DZARVEL_TESTS=OFF \
-        -DZARVEL_SANITIZE=OFF -DZARVEL_TSAN=OFF -DZARVEL_FUZZ=OFF -DZARVEL_M32=OFF "$@" >/dev/null
+        -DZARVEL_SANITIZE=OFF -DZARVEL_TSAN=OFF -DZARVEL_FUZZ=OFF -DZARVEL_M32=OFF -DZARVEL_STATIC_RUNTIME=OFF "$@" >/dev/null
     cmake --build "$dir" -j2 --target pbrain-zarvel
 }
 
 mkdir -p "$OUT"
 build "$OUT/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake"
 build "$OUT/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
-build "$OUT/linux"
+build "$OUT/linux" -DZARVEL_STATIC_RUNTIME=ON
 cp "$OUT/win32/pbrain-zarvel.exe" "$OUT/win64/pbrain-zarvel64.exe" "$OUT/linux/pbrain-zarvel" "$OUT/"
 
 # Gomocup managers run the program with "64" in its name on 64-bit Windows and the other one
@@ -57,6 +57,11 @@ fit "$OUT/pbrain-zarvel.exe" pei-i386
 fit "$OUT/pbrain-zarvel64.exe" pei-x86-64
 format=$(objdump -f "$OUT/pbrain-zarvel" | sed -n 's/.*file format //p')
 [[ $format == elf64-x86-64 ]] || die "$OUT/pbrain-zarvel is $format, not x86-64"
+# It carries its C++ runtime: other distributions have other versions of it, or none.
+needed=$(objdump -p "$OUT/pbrain-zarvel" | sed -n 's/^[[:space:]]*NEEDED[[:space:]]*//p')
+bad=$(grep -E '^lib(stdc\+\+|gcc_s)' <<< "$needed" || true)
+[[ -z $bad ]] || die "$OUT/pbrain-zarvel needs $(echo $bad) at run time"
+note "$OUT/pbrain-zarvel: $format, needs $(echo $needed)"
 
 version=$(printf 'ABOUT\nEND\n' | "$OUT/pbrain-zarvel" | sed -n 's/^name="Zarvel",.* version="\([^"]*\)".*/\1/p')
 [[ $version =~ ^[0-9A-Za-z.+-]+$ ]] || die "no version in the program's ABOUT reply"
