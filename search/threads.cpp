@@ -58,7 +58,11 @@ void resetAllSearchState() {
 
 int32_t parallelSearch(int side, int32_t firstValue, const SearchLimits& limits) {
     SearchWorker& main = firstWorker;
-    if (threadCount > 1) touchTables();
+    // Pages the warm-up left untouched are faulted in now, within a quarter of the budget:
+    // the search itself must still fit in the turn.
+    if (threadCount > 1) {
+        touchTables(static_cast<int32_t>(std::min<int64_t>(int64_t{searchStartTime} + timeLimit / 4, INT32_MAX)));
+    }
     helpersStop.store(0);
     std::thread helpers[MAX_THREADS];
     const int32_t savedLimit = nodeLimit;
