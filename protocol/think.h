@@ -17,9 +17,9 @@ extern int32_t lastScore;    // value of the last completed search, kept to the 
 void startThinking();
 // Main thread: asks a running turn to stop and blocks until the think thread is idle.
 void stopAndWait();
-// Main thread, after START, RESTART and the INFO keys that decide the tables: when the
-// think thread is idle, it warms up (see warmUp); a command that changes the position
-// stops what can stop of it and waits for the rest.
+// Main thread, after the INFO keys that decide the tables (START and RESTART warm up
+// themselves): when the think thread is idle, it warms up (see warmUp); a command that
+// changes the position stops what can stop of it and waits for the rest.
 void startWarmUp();
 // Main thread: the clock value when a turn was asked for. The turn's clock runs from there,
 // so that a warm-up it waits for counts against it.

@@ -139,11 +139,11 @@ int32_t rootSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
     return full ? 0 : std::max(-(depth + 9999998), alpha);
 }
 
-// Under a match clock, shares of the budget (numerator, denominator): another iteration starts
-// only before the first has gone (an iteration takes some three times the one before, and one
-// cut short still counts when two root moves were searched); a best move that has stood for
-// five iterations ends the search once the second has. What a move leaves goes to later moves,
-// whose budgets are shares of the time left.
+// Under a match clock, shares of the budget (numerator, denominator). Another iteration starts
+// only while less than NEW_ITERATION_SHARE of it has gone: an iteration takes some three times
+// the one before, and one cut short still counts once two root moves were searched. A best
+// move that has stood for five iterations ends the search once STABLE_STOP_SHARE has gone.
+// What a move leaves goes to later moves, whose budgets are shares of the time left.
 constexpr int64_t NEW_ITERATION_SHARE[2] = {4, 5};
 constexpr int64_t STABLE_STOP_SHARE[2] = {2, 3};
 
