@@ -212,6 +212,7 @@ int dispatchCommand() {
         stopForPositionChange();
         if (!readBoardBlock(params)) return 1;
     } else if (matchCommand("swap2board", lineBuffer)) {
+        markTurnAsked();
         stopForPositionChange();
         if (!readSwap2Block()) return 1;
     } else if (matchCommand("yxshowforbid", lineBuffer)) {
@@ -219,6 +220,7 @@ int dispatchCommand() {
     } else if (matchCommand("yxshowinfo", lineBuffer)) {
         showLimits();
     } else if ((params = matchCommand("yxnbest", lineBuffer))) {
+        markTurnAsked();
         stopForPositionChange();
         int n = 0;
         if (scanNumbers(params, "%d", &n) != 1 || n < 1) {

@@ -202,7 +202,7 @@ bool readSwap2Block() {
 
 void swap2Driver() {
     setTimeMode();
-    startSearchClock(mainWorker(), recordCount);
+    startAskedClock(mainWorker());
     budgetTotal = timeLimit;
     budgetStart = searchStartTime;
     announceRule();

@@ -108,6 +108,12 @@ void startWarmUp() {
 
 void markTurnAsked() { turnAskedAt.store(clockMs()); }
 
+void startAskedClock(SearchWorker& main) {
+    startSearchClock(main, recordCount);
+    const int32_t waited = searchStartTime - turnAskedAt.load();
+    if (waited > 0 && waited < MAX_TURN_WAIT_MS) searchStartTime -= waited;
+}
+
 void thinkLoop() {
     for (;;) {
         {
@@ -210,9 +216,7 @@ void turnDriver() {
     SearchWorker& main = mainWorker();
     setTimeMode();
     beginDetail(1);
-    startSearchClock(main, recordCount);
-    const int32_t waited = searchStartTime - turnAskedAt.load();
-    if (waited > 0 && waited < MAX_TURN_WAIT_MS) searchStartTime -= waited;
+    startAskedClock(main);
     int move = -1;
     int elapsed = 0;
     int64_t nodes = 0;
@@ -279,7 +283,7 @@ void nbestDriver(int n) {
     const int side = recordCount % 2 + 1;
     SearchWorker& main = mainWorker();
     setTimeMode();
-    startSearchClock(main, recordCount);
+    startAskedClock(main);
     const int32_t budgetTotal = timeLimit, budgetStart = searchStartTime;
     hashAge = recordCount;
     announceRule();

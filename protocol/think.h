@@ -21,9 +21,11 @@ void stopAndWait();
 // themselves): when the think thread is idle, it warms up (see warmUp); a command that
 // changes the position stops what can stop of it and waits for the rest.
 void startWarmUp();
-// Main thread: the clock value when a turn was asked for. The turn's clock runs from there,
-// so that a warm-up it waits for counts against it.
+// Main thread: the clock value when a turn (or a Swap2 or YXNBEST answer) was asked for. Its
+// clock runs from there, so that a warm-up it waits for counts against it.
 void markTurnAsked();
+// Think thread: startSearchClock for the whole think, running from when it was asked for.
+void startAskedClock(SearchWorker& main);
 // Body of the think thread.
 void thinkLoop();
 
