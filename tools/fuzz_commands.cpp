@@ -69,6 +69,9 @@ void checkOutput(const char* line) {
         if (stopLine && !startsWith(line, "ERROR x,y,who")) fail("reply to STOP", line);
     } else if (startsWith(line, "MESSAGE Speed=")) {
         if (std::exchange(turnOpen, true)) fail("turn restarted before its move", line);
+        // Only turns write the speed: a SWAP2BOARD or YXNBEST line seen was a bad line of a
+        // BOARD block, after which the turn starts all the same.
+        swap2Open = nbestOpen = false;
     } else if (startsWith(line, "INFO ")) {
         // show_detail's and YXNBEST's blocks
     } else if (!startsWith(line, "MESSAGE ") && std::exchange(nbestOpen, false)) {
