@@ -161,8 +161,16 @@ const uint8_t windowShape[640] = {
 
 namespace {
 
+// A shape code's rank in a square's sum that orders and extends moves.
 constexpr int SHAPE_WEIGHT[16] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0};
-constexpr int TOP_DISCOUNT[16] = {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0};
+
+}  // namespace
+
+const int EVAL_SHAPE_WEIGHT[16] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0};
+const int EVAL_TOP_DISCOUNT[16] = {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0};
+
+namespace {
+
 constexpr int PAIR_FACTOR[16] = {3, 5, 4, 16, 16, 16, 16, 36, 36, 36, 40, 128, 256, 0, 0, 0};
 
 // Colour (0 none, 1 or 2 one owner, 3 mixed or blocked) and owner mask of every
@@ -363,7 +371,8 @@ void fillGeometry() {
 }  // namespace
 
 int shapeValue(int a, int b, int c, int d, bool renjuFirst) {
-    const int* w = SHAPE_WEIGHT;
+    const int* w = EVAL_SHAPE_WEIGHT;
+    const int* discount = EVAL_TOP_DISCOUNT;
     int weights = w[a] + w[b] + w[c] + w[d];
     if (renjuFirst) {
         auto isFour = [](int code) { return code >= 9 && code <= 11; };
@@ -375,7 +384,7 @@ int shapeValue(int a, int b, int c, int d, bool renjuFirst) {
         if (fours >= 2 && !five) return 0;
         if (threes >= 2) {
             if (fours >= 1 || threes >= 3) return 0;
-            return weights - TOP_DISCOUNT[a] - 158;
+            return weights - discount[a] - 158;
         }
     }
     int pair = 0;
@@ -383,7 +392,7 @@ int shapeValue(int a, int b, int c, int d, bool renjuFirst) {
         int q = b >= 1 ? 3 : (a >= 1 ? 9 : 18);
         pair = static_cast<int>(PAIR_FACTOR[a] * 0.03515625 * PAIR_FACTOR[b] / q);
     }
-    return weights - TOP_DISCOUNT[a] + pair + (c >= 3 ? 4 : 0) + (d >= 3 ? 8 : 0);
+    return weights - discount[a] + pair + (c >= 3 ? 4 : 0) + (d >= 3 ? 8 : 0);
 }
 
 LineEntry computeLineEntry(uint32_t window, int forRule) {

@@ -72,6 +72,12 @@ extern int32_t boardSize;    // max(boardWidth, boardHeight)
 extern int32_t updateReach;  // 4 under free-style, 5 under the exact-five rules
 extern int32_t tablesRule;   // rule the tables and the board were last built for; -1 = not built
 
+// The evaluation's weight of each shape code in a square's score (summed over its four
+// directions, less the discount of its top code). The ranks that order and extend moves keep
+// weights of their own.
+extern const int EVAL_SHAPE_WEIGHT[16];
+extern const int EVAL_TOP_DISCOUNT[16];
+
 // Builds every table for the given rule and the current geometry.
 void buildTables(int forRule);
 // Draws the Zobrist keys from a fixed seed, so that hash tables fill (and searches run) the
