@@ -166,8 +166,15 @@ constexpr int SHAPE_WEIGHT[16] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511
 
 }  // namespace
 
-const int EVAL_SHAPE_WEIGHT[16] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0};
-const int EVAL_TOP_DISCOUNT[16] = {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0};
+// By rule (free-style, standard, Renju); tools/tune_eval fits the rows of the quiet shapes.
+const int EVAL_SHAPE_WEIGHT[3][16] = {
+    {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0},
+    {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0},
+    {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0, 0, 0}};
+const int EVAL_TOP_DISCOUNT[3][16] = {
+    {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0},
+    {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0},
+    {0, 2, 4, 4, 5, 8, 21, 148, 165, 216, 216, 411, 1947, 0, 0, 0}};
 
 namespace {
 
@@ -271,9 +278,9 @@ void fillShapeScores(int forRule) {
     for (int word = 0; word < 65536; word++) {
         int n[4] = {word & 15, (word >> 4) & 15, (word >> 8) & 15, word >> 12};
         std::sort(n, n + 4, [](int l, int r) { return l > r; });
-        shapeScore[1][word] = static_cast<int16_t>(shapeValue(n[0], n[1], n[2], n[3], false));
+        shapeScore[1][word] = static_cast<int16_t>(shapeValue(n[0], n[1], n[2], n[3], forRule, false));
         shapeScore[0][word] = static_cast<int16_t>(
-            shapeValue(n[0], n[1], n[2], n[3], forRule == RULE_RENJU));
+            shapeValue(n[0], n[1], n[2], n[3], forRule, forRule == RULE_RENJU));
     }
 }
 
@@ -370,9 +377,9 @@ void fillGeometry() {
 
 }  // namespace
 
-int shapeValue(int a, int b, int c, int d, bool renjuFirst) {
-    const int* w = EVAL_SHAPE_WEIGHT;
-    const int* discount = EVAL_TOP_DISCOUNT;
+int shapeValue(int a, int b, int c, int d, int forRule, bool renjuFirst) {
+    const int* w = EVAL_SHAPE_WEIGHT[forRule];
+    const int* discount = EVAL_TOP_DISCOUNT[forRule];
     int weights = w[a] + w[b] + w[c] + w[d];
     if (renjuFirst) {
         auto isFour = [](int code) { return code >= 9 && code <= 11; };

@@ -73,10 +73,10 @@ extern int32_t updateReach;  // 4 under free-style, 5 under the exact-five rules
 extern int32_t tablesRule;   // rule the tables and the board were last built for; -1 = not built
 
 // The evaluation's weight of each shape code in a square's score (summed over its four
-// directions, less the discount of its top code). The ranks that order and extend moves keep
-// weights of their own.
-extern const int EVAL_SHAPE_WEIGHT[16];
-extern const int EVAL_TOP_DISCOUNT[16];
+// directions, less the discount of its top code), by rule. The ranks that order and extend
+// moves keep weights of their own.
+extern const int EVAL_SHAPE_WEIGHT[3][16];
+extern const int EVAL_TOP_DISCOUNT[3][16];
 
 // Builds every table for the given rule and the current geometry.
 void buildTables(int forRule);
@@ -87,7 +87,7 @@ void drawZobristKeys(unsigned seed);
 // One lineTable entry under the given rule.
 LineEntry computeLineEntry(uint32_t window, int forRule);
 // Value of a square for a player with the four shape codes a >= b >= c >= d.
-int shapeValue(int a, int b, int c, int d, bool renjuFirst);
+int shapeValue(int a, int b, int c, int d, int forRule, bool renjuFirst);
 
 inline bool onBoard(int s) {
     return s >= 0 && (s >> 5) < boardWidth && (s & 31) < boardHeight;

@@ -2,14 +2,13 @@
 // every quiet position of the games, through a logistic curve, should predict the result for
 // the side to move. The square scores are linear in the per-code weights and in the discount
 // of a square's top code, so each position reduces to a few sums once, and the fit itself is
-// plain gradient descent on the mean squared error, pulled towards the weights in force.
+// gradient descent (Adam) on the mean squared error, pulled towards the weights in force.
 //
-//     tune_eval RULE SIZE games.txt...   (RULE 0 free-style, 1 standard; the files as
-//                                        tools/match.py --verbose writes them)
+//     tune_eval RULE SIZE games.txt...   (RULE 0 free-style, 1 standard, 2 Renju; the files
+//                                        as tools/match.py --verbose writes them)
 //
 // Prints the fitted scale, the error before and after on the games kept aside (every fifth),
-// and the weights to put in the tables. Renju is left out: its first player's square values
-// are not linear in the weights.
+// and the weights to put in the tables.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,7 +26,7 @@ namespace {
 constexpr int TUNED_CODES = 9;    // codes 1..8: the quiet shapes; fours and fives stay as they are
 constexpr int PARAMS = 2 * (TUNED_CODES - 1) + 1;  // weights, top discounts, side to move
 constexpr int SKIP_LAST_PLIES = 6;  // the end of a game is its finishing tactics
-constexpr double PULL = 2e-5;       // weight of the pull towards the weights in force, per unit²
+constexpr double PULL = 2e-5;  // pull towards the weights in force, on the change relative to the weight
 
 struct Position {
     double feature[PARAMS];
@@ -78,11 +77,17 @@ std::vector<Game> readGames(const char* path, int size) {
 }
 
 // The square scores' linear part for player p: per code, roomSum / 32 times the count of
-// the code in the square's four directions, and minus that for the top code.
+// the code in the square's four directions, and minus that for the top code. Under Renju the
+// first player's squares of two fours, two threes or an overline have values of their own.
 void addSquare(const SquareInfo& q, int p, double sign, double* feature) {
-    int code[4];
-    for (int d = 0; d < 4; d++) code[d] = (q.shape[p] >> (4 * d)) & 15;
+    int code[4], fours = 0, threes = 0;
+    for (int d = 0; d < 4; d++) {
+        code[d] = (q.shape[p] >> (4 * d)) & 15;
+        fours += code[d] >= SHAPE_CLOSED_FOUR && code[d] <= SHAPE_OPEN_FOUR;
+        threes += code[d] == SHAPE_SPLIT_THREE || code[d] == SHAPE_THREE;
+    }
     std::sort(code, code + 4, [](int l, int r) { return l > r; });
+    if (tablesRule == RULE_RENJU && p == 0 && (code[0] == SHAPE_OVERLINE || fours >= 2 || threes >= 2)) return;
     double room = q.roomSum[p] / 32.0;
     for (int c : code) {
         if (c >= 1 && c < TUNED_CODES) feature[c - 1] += sign * room;
@@ -125,8 +130,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int forRule = std::atoi(argv[1]), size = std::atoi(argv[2]);
-    if ((forRule != RULE_FREESTYLE && forRule != RULE_STANDARD) || size < 7 || size > MAX_BOARD) {
-        std::fprintf(stderr, "tune_eval: rule 0 or 1, size 7 to %d\n", MAX_BOARD);
+    if (forRule < RULE_FREESTYLE || forRule > RULE_RENJU || size < 7 || size > MAX_BOARD) {
+        std::fprintf(stderr, "tune_eval: rule 0 to 2, size 7 to %d\n", MAX_BOARD);
         return 2;
     }
     boardWidth = boardHeight = boardSize = size;
@@ -137,8 +142,8 @@ int main(int argc, char** argv) {
     // The weights in force, in the parameters' order.
     double inForce[PARAMS];
     for (int c = 1; c < TUNED_CODES; c++) {
-        inForce[c - 1] = EVAL_SHAPE_WEIGHT[c];
-        inForce[TUNED_CODES - 1 + c - 1] = EVAL_TOP_DISCOUNT[c];
+        inForce[c - 1] = EVAL_SHAPE_WEIGHT[forRule][c];
+        inForce[TUNED_CODES - 1 + c - 1] = EVAL_TOP_DISCOUNT[forRule][c];
     }
     inForce[PARAMS - 1] = 0;  // the side to move's bonus, on top of the evaluation's own
 
