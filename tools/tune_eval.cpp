@@ -27,6 +27,10 @@ constexpr int TUNED_CODES = 9;    // codes 1..8: the quiet shapes; fours and fiv
 constexpr int PARAMS = 2 * (TUNED_CODES - 1) + 1;  // weights, top discounts, side to move
 constexpr int SKIP_LAST_PLIES = 6;  // the end of a game is its finishing tactics
 constexpr double PULL = 2e-5;  // pull towards the weights in force, on the change relative to the weight
+constexpr double PULL_FLOOR = 10;  // below this size a weight's change counts as if it were this size
+constexpr int STEPS = 3000, REPORT_EVERY = 500;
+// The logistic curve's scale is searched from MIN_SCALE up by SCALE_STEP.
+constexpr double MIN_SCALE = 50, MAX_SCALE = 3000, SCALE_STEP = 1.05;
 
 struct Position {
     double feature[PARAMS];
@@ -70,7 +74,14 @@ std::vector<Game> readGames(const char* path, int size) {
             int x, y;
             if (std::sscanf(move.c_str(), "%d,%d", &x, &y) == 2) g.squares.push_back(x * 32 + y);
         }
-        games.push_back(g);
+        // Only games that fit the board, a stone a square, are replayed.
+        std::vector<bool> taken(SQUARE_SLOTS, false);
+        bool fits = true;
+        for (int s : g.squares) {
+            fits = fits && s >= 0 && s < SQUARE_SLOTS && (s >> 5) < size && (s & 31) < size && !taken[s];
+            if (fits) taken[s] = true;
+        }
+        if (fits) games.push_back(g);
         winner = -1;
     }
     return games;
@@ -176,8 +187,8 @@ int main(int argc, char** argv) {
     if (positions.empty()) return 1;
 
     // The scale that fits the weights in force best.
-    double scale = 100, best = 1e9;
-    for (double s = 50; s <= 3000; s *= 1.05) {
+    double scale = MIN_SCALE, best = 1e9;
+    for (double s = MIN_SCALE; s <= MAX_SCALE; s *= SCALE_STEP) {
         double e = meanError(positions, inForce, s, false);
         if (e < best) best = e, scale = s;
     }
@@ -189,7 +200,7 @@ int main(int argc, char** argv) {
     // Adam: each weight moves by about RATE a step, whatever the size of its sums.
     constexpr double RATE = 0.5, DECAY1 = 0.9, DECAY2 = 0.999;
     double moment1[PARAMS] = {}, moment2[PARAMS] = {};
-    for (int step = 0; step < 3000; step++) {
+    for (int step = 0; step < STEPS; step++) {
         double gradient[PARAMS] = {};
         int n = 0;
         for (const Position& pos : positions) {
@@ -200,13 +211,14 @@ int main(int argc, char** argv) {
             n++;
         }
         for (int i = 0; i < PARAMS; i++) {
-            gradient[i] = gradient[i] / n + 2 * PULL * (theta[i] - inForce[i]) / (1 + inForce[i] * inForce[i] / 100);
+            gradient[i] = gradient[i] / n + 2 * PULL * (theta[i] - inForce[i]) /
+                                              (1 + inForce[i] * inForce[i] / (PULL_FLOOR * PULL_FLOOR));
             moment1[i] = DECAY1 * moment1[i] + (1 - DECAY1) * gradient[i];
             moment2[i] = DECAY2 * moment2[i] + (1 - DECAY2) * gradient[i] * gradient[i];
             double m = moment1[i] / (1 - std::pow(DECAY1, step + 1)), v = moment2[i] / (1 - std::pow(DECAY2, step + 1));
             theta[i] -= RATE * m / (std::sqrt(v) + 1e-12);
         }
-        if (step % 500 == 499) {
+        if ((step + 1) % REPORT_EVERY == 0) {
             std::printf("step %d: fitted %.6f, kept aside %.6f\n", step + 1, meanError(positions, theta, scale, false),
                         meanError(positions, theta, scale, true));
         }
