@@ -88,17 +88,18 @@ std::vector<Game> readGames(const char* path, int size) {
 }
 
 // The square scores' linear part for player p: per code, roomSum / 32 times the count of
-// the code in the square's four directions, and minus that for the top code. Under Renju the
-// first player's squares of two fours, two threes or an overline have values of their own.
+// the code in the square's four directions, and minus that for the top code. Squares the
+// Renju rule values otherwise for the first player (two fours, two threes, an overline) are
+// left to the fixed part.
 void addSquare(const SquareInfo& q, int p, double sign, double* feature) {
-    int code[4], fours = 0, threes = 0;
-    for (int d = 0; d < 4; d++) {
-        code[d] = (q.shape[p] >> (4 * d)) & 15;
-        fours += code[d] >= SHAPE_CLOSED_FOUR && code[d] <= SHAPE_OPEN_FOUR;
-        threes += code[d] == SHAPE_SPLIT_THREE || code[d] == SHAPE_THREE;
-    }
+    int code[4];
+    for (int d = 0; d < 4; d++) code[d] = (q.shape[p] >> (4 * d)) & 15;
     std::sort(code, code + 4, [](int l, int r) { return l > r; });
-    if (tablesRule == RULE_RENJU && p == 0 && (code[0] == SHAPE_OVERLINE || fours >= 2 || threes >= 2)) return;
+    if (tablesRule == RULE_RENJU && p == 0 &&
+        shapeValue(code[0], code[1], code[2], code[3], tablesRule, true) !=
+            shapeValue(code[0], code[1], code[2], code[3], tablesRule, false)) {
+        return;
+    }
     double room = q.roomSum[p] / 32.0;
     for (int c : code) {
         if (c >= 1 && c < TUNED_CODES) feature[c - 1] += sign * room;
