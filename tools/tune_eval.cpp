@@ -25,6 +25,7 @@ namespace {
 
 constexpr int TUNED_CODES = 9;    // codes 1..8: the quiet shapes; fours and fives stay as they are
 constexpr int PARAMS = 2 * (TUNED_CODES - 1) + 1;  // weights, top discounts, side to move
+constexpr int SKIP_FIRST_PLIES = 4;  // the opening's stones are the match's, not a choice of play
 constexpr int SKIP_LAST_PLIES = 6;  // the end of a game is its finishing tactics
 constexpr double PULL = 2e-5;  // pull towards the weights in force, on the change relative to the weight
 constexpr double PULL_FLOOR = 10;  // below this size a weight's change counts as if it were this size
@@ -168,7 +169,7 @@ int main(int argc, char** argv) {
             for (int i = 0; i < n - SKIP_LAST_PLIES; i++) {
                 makeMove(g_board, g.squares[i], i % 2 + 1);
                 const int side = (i + 1) % 2 + 1;
-                if (i < 4 || !quiet(g_board)) continue;
+                if (i < SKIP_FIRST_PLIES || !quiet(g_board)) continue;
                 Position pos{};
                 for (int s = 0; s < SQUARE_SLOTS; s++) {
                     if (!onBoard(s) || g_board.cell[s] != EMPTY) continue;
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
     double theta[PARAMS];
     std::copy(inForce, inForce + PARAMS, theta);
     // Adam: each weight moves by about RATE a step, whatever the size of its sums.
-    constexpr double RATE = 0.5, DECAY1 = 0.9, DECAY2 = 0.999;
+    constexpr double RATE = 0.5, DECAY1 = 0.9, DECAY2 = 0.999, EPSILON = 1e-12;
     double moment1[PARAMS] = {}, moment2[PARAMS] = {};
     for (int step = 0; step < STEPS; step++) {
         double gradient[PARAMS] = {};
@@ -217,7 +218,7 @@ int main(int argc, char** argv) {
             moment1[i] = DECAY1 * moment1[i] + (1 - DECAY1) * gradient[i];
             moment2[i] = DECAY2 * moment2[i] + (1 - DECAY2) * gradient[i] * gradient[i];
             double m = moment1[i] / (1 - std::pow(DECAY1, step + 1)), v = moment2[i] / (1 - std::pow(DECAY2, step + 1));
-            theta[i] -= RATE * m / (std::sqrt(v) + 1e-12);
+            theta[i] -= RATE * m / (std::sqrt(v) + EPSILON);
         }
         if ((step + 1) % REPORT_EVERY == 0) {
             std::printf("step %d: fitted %.6f, kept aside %.6f\n", step + 1, meanError(positions, theta, scale, false),
