@@ -183,11 +183,9 @@ int32_t nodeSearch(SearchWorker& w, int depth, int alpha, int beta, int side, in
             ttStore(b.hashKey, eff, v, BOUND_EXACT, side, -1, -1, -1);
             return v;
         }
-        if (depth + 2 * (ext >> 2) <= 0) {
-            int32_t v = evaluate(b, side);
-            ttStore(b.hashKey, eff, v, BOUND_EXACT, side, -1, -1, -1);
-            return v;
-        }
+        // A leaf's value is not stored: evaluating it again costs less than the table's
+        // cache miss, and its entry would push out those of searched nodes.
+        if (depth + 2 * (ext >> 2) <= 0) return evaluate(b, side);
         if (nullWindow && eff <= 4) {
             staticValue = evaluate(b, side);
             int margin = 64 * std::max(1, eff);

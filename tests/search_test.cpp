@@ -44,11 +44,11 @@ protected:
 TEST_F(Search, NodeCountsArePinned) {
     const struct { int rule; Picture picture; int side, depth; Result expected; } CASES[] = {
         {RULE_FREESTYLE, from(6, {"......XO", ".....OX", "....X"}), SECOND, 6,
-         {-44, 197, 19259, 6}},
+         {-44, 197, 19572, 6}},
         {RULE_STANDARD, from(7, {".......XOX", ".......XO", ".......O"}), FIRST, 6,
-         {111, 262, 8283, 6}},
+         {111, 262, 9551, 6}},
         {RULE_RENJU, from(5, {"", "......O", ".....XXO", "......XO", ".....X"}), SECOND, 6,
-         {42, 233, 23803, 6}},
+         {42, 233, 23806, 6}},
     };
     drawZobristKeys(1);
     for (const auto& c : CASES) {
