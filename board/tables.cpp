@@ -6,12 +6,7 @@
 
 #include "board/hugepages.h"
 
-// On a huge-page boundary (where the object format allows it), so that huge pages can back it.
-#ifdef __linux__
-alignas(HUGE_PAGE_BYTES) LineEntry lineTable[WINDOW_COUNT];
-#else
-LineEntry lineTable[WINDOW_COUNT];
-#endif
+alignas(HUGE_PAGE_ALIGN) LineEntry lineTable[WINDOW_COUNT];
 int16_t shapeScore[2][65536];
 int16_t shapeSum[65536];
 uint16_t shapeFlags[65536];
@@ -271,10 +266,8 @@ LineEntry lineEntryOf(uint32_t i, const ExactFive& exact) {
 
 void fillLineTable(int forRule) {
     ExactFive exact = exactFiveFor(forRule);
-    // Before the first write: pages already in place stay small.
-    static bool advised = false;
-    if (!advised) adviseHugePages(lineTable, sizeof lineTable);
-    advised = true;
+    // Before the first write, which places the pages; later fills find them in place.
+    adviseHugePages(lineTable, sizeof lineTable);
     std::memset(lineTable, 0, sizeof lineTable);
     // Only windows whose middle cell (bits 10..11) is empty have anything to say.
     for (uint32_t high = 0; high < 1024; high++) {
